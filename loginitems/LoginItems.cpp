@@ -1,0 +1,126 @@
+#include "loginitems/LoginItems.h"
+
+#include "loginitems/LoginItemsListFactory.h"
+#include "platform/LoginItemsListAutostart.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using platform::Bundle;
+using platform::LoginItemsList;
+
+namespace {
+
+std::unique_ptr<LoginItemsList> createAutostartList()
+{
+    return platform::AutostartLoginItemsList::create();
+}
+
+// Two URLs name the same place when their local paths are equal once made
+// absolute and cleaned: "/a/B.app/" and "/a/./B.app" are one bundle. Symbolic
+// links are not followed, so a link to a bundle is a place of its own.
+bool isSameLocation(const QUrl &a, const QUrl &b)
+{
+    if (a.isLocalFile() && b.isLocalFile()) {
+        const auto clean = [](const QUrl &url) {
+            return QDir::cleanPath(QFileInfo(url.toLocalFile()).absoluteFilePath());
+        };
+        return clean(a) == clean(b);
+    }
+    return a == b;
+}
+
+std::optional<QUrl> resolvedUrl(const LoginItemsList &list, const LoginItemsList::Item &item)
+{
+    const LoginItemsList::Resolution resolution = list.resolve(item);
+    if (resolution.status != LoginItemsList::ResolveStatus::Resolved || resolution.url.isEmpty())
+        return std::nullopt;
+    return resolution.url;
+}
+
+} // namespace
+
+// The worker behind adding and removing. All decisions are taken over one
+// snapshot of the list, in its order, while items leave the live list.
+static void PTRemoveBundleFromLoginItemsAndAdd(const Bundle &bundle, bool add, bool hidden,
+                                               const LoginItemsListFactory &createList)
+{
+    const QString identifier = bundle.bundleIdentifier();
+    if (identifier.isEmpty())
+        return;
+    const QUrl bundleUrl = bundle.bundleUrl();
+    if (bundleUrl.isEmpty())
+        return;
+    const std::unique_ptr<LoginItemsList> list = createList ? createList() : nullptr;
+    if (!list)
+        return;
+    const std::optional<QList<LoginItemsList::Item>> snapshot = list->snapshot();
+    if (!snapshot)
+        return;
+
+    bool pendingAdd = add;
+    for (const LoginItemsList::Item &item : *snapshot) {
+        const std::optional<QUrl> url = resolvedUrl(*list, item);
+        if (!url)
+            continue;
+        // The first item at the bundle's own place is the one that stays.
+        if (pendingAdd && isSameLocation(*url, bundleUrl)) {
+            pendingAdd = false;
+            continue;
+        }
+        const Bundle target = Bundle::withUrl(*url);
+        const QString targetIdentifier = target.bundleIdentifier();
+        if (!targetIdentifier.isEmpty() && targetIdentifier == identifier)
+            list->remove(item);
+    }
+
+    if (pendingAdd) {
+        const std::optional<LoginItemsList::Item> added = list->insertAtEnd(bundleUrl);
+        if (added && hidden)
+            list->setHidden(*added, true);
+    }
+}
+
+void PTAddBundleToLoginItems(const Bundle &bundle, bool hidden, const LoginItemsListFactory &createList)
+{
+    PTRemoveBundleFromLoginItemsAndAdd(bundle, true, hidden, createList);
+}
+
+void PTRemoveBundleFromLoginItems(const Bundle &bundle, const LoginItemsListFactory &createList)
+{
+    PTRemoveBundleFromLoginItemsAndAdd(bundle, false, false, createList);
+}
+
+bool PTIsBundleInLoginItems(const Bundle &bundle, const LoginItemsListFactory &createList)
+{
+    const QUrl bundleUrl = bundle.bundleUrl();
+    if (bundleUrl.isEmpty())
+        return false;
+    const std::unique_ptr<LoginItemsList> list = createList ? createList() : nullptr;
+    if (!list)
+        return false;
+    const std::optional<QList<LoginItemsList::Item>> snapshot = list->snapshot();
+    if (!snapshot)
+        return false;
+    for (const LoginItemsList::Item &item : *snapshot) {
+        const std::optional<QUrl> url = resolvedUrl(*list, item);
+        if (url && isSameLocation(*url, bundleUrl))
+            return true;
+    }
+    return false;
+}
+
+void PTAddBundleToLoginItems(const Bundle &bundle, bool hidden)
+{
+    PTAddBundleToLoginItems(bundle, hidden, createAutostartList);
+}
+
+void PTRemoveBundleFromLoginItems(const Bundle &bundle)
+{
+    PTRemoveBundleFromLoginItems(bundle, createAutostartList);
+}
+
+bool PTIsBundleInLoginItems(const Bundle &bundle)
+{
+    return PTIsBundleInLoginItems(bundle, createAutostartList);
+}
