@@ -2,7 +2,7 @@
 BUILD ?= build
 CMAKE_FLAGS ?=
 
-.PHONY: all bootstrap configure build test run clean
+.PHONY: all bootstrap configure build test run bench clean
 
 all: build
 
@@ -23,3 +23,6 @@ run: build
 
 clean:
 	rm -rf $(BUILD)
+
+bench: build
+	cmake --build $(BUILD) --target bench

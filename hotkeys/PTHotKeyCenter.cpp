@@ -1,0 +1,218 @@
+#include "hotkeys/PTHotKeyCenter.h"
+
+#include "platform/AssertionHandler.h"
+#include "platform/X11HotKeyEventSource.h"
+
+#include <QLoggingCategory>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcHotKeyCenter, "quillvane.hotkeys.center", QtWarningMsg)
+
+// The file name the center's programming errors are reported under.
+const QString kSourceFileName = QStringLiteral("PTHotKeyCenter");
+
+PTHotKeyCenter *_sharedHotKeyCenter = nullptr;
+
+quint32 hotKeySignature()
+{
+    return platform::osTypeFromString(u"PTHk");
+}
+
+} // namespace
+
+PTHotKeyCenter *PTHotKeyCenter::sharedCenter()
+{
+    if (!_sharedHotKeyCenter)
+        _sharedHotKeyCenter = new PTHotKeyCenter(std::make_shared<platform::X11HotKeyEventSource>());
+    return _sharedHotKeyCenter;
+}
+
+PTHotKeyCenter::PTHotKeyCenter(std::shared_ptr<platform::HotKeyEventSource> source)
+    : mSource(std::move(source))
+{
+}
+
+PTHotKeyCenter::~PTHotKeyCenter()
+{
+    // The handler refers to this center.
+    if (mEventHandlerInstalled)
+        mSource->installHandler({});
+}
+
+bool PTHotKeyCenter::registerHotKey(const std::shared_ptr<PTHotKey> &hotKey)
+{
+    if (!hotKey)
+        return true;
+    if (hotKey->name().isEmpty()) {
+        qCWarning(lcHotKeyCenter) << "Not registering a hot key without a name:" << hotKey->description();
+        return false;
+    }
+    // A second registration would leave the first one live without any
+    // table entry to end it through.
+    if (_isRegistered(hotKey)) {
+        qCWarning(lcHotKeyCenter) << "Hot key" << hotKey->name() << "is registered already";
+        return false;
+    }
+    const PTKeyCombo combo = hotKey->keyCombo();
+    if (!combo.isValidHotKeyCombo())
+        return true;
+
+    const platform::HotKeyID hotKeyID{hotKeySignature(), mNextKeyID};
+    const auto registration = mSource->registerHotKey(quint32(combo.keyCode()), quint32(combo.modifiers()), hotKeyID);
+    if (registration.status != platform::noErr)
+        return false;
+
+    mHotKeyMap.insert(mNextKeyID, hotKey);
+    ++mNextKeyID;
+    hotKey->setCarbonHotKey(registration.ref);
+    mHotKeys.insert(hotKey->name(), hotKey);
+    _updateEventHandler();
+    return true;
+}
+
+void PTHotKeyCenter::unregisterHotKey(const std::shared_ptr<PTHotKey> &hotKey)
+{
+    if (!hotKey)
+        return;
+    const std::shared_ptr<PTHotKey> registered = mHotKeys.value(hotKey->name());
+    if (!registered)
+        return;
+    if (registered != hotKey) {
+        qCWarning(lcHotKeyCenter) << "Not unregistering" << hotKey->name()
+                                  << "- another hot key is registered under that name";
+        return;
+    }
+    if (hotKey->carbonHotKey() == platform::HotKeyRef::Null)
+        platform::AssertionHandler::currentHandler()->handleFailureInMethod("unregisterHotKey", this, kSourceFileName,
+                                                                             113, QString());
+    _endRegistration(registered);
+    _updateEventHandler();
+}
+
+void PTHotKeyCenter::unregisterHotKeyForName(const QString &name)
+{
+    unregisterHotKey(mHotKeys.value(name));
+}
+
+void PTHotKeyCenter::unregisterAllHotKeys()
+{
+    // Each unregistration changes the table; work from a snapshot.
+    const QList<std::shared_ptr<PTHotKey>> hotKeys = mHotKeys.values();
+    for (const std::shared_ptr<PTHotKey> &hotKey : hotKeys)
+        unregisterHotKey(hotKey);
+}
+
+void PTHotKeyCenter::setHotKeyRegistrationForName(const QString &name, bool enable)
+{
+    const std::shared_ptr<PTHotKey> hotKey = mHotKeys.value(name);
+    if (hotKey && !enable)
+        unregisterHotKey(hotKey);
+}
+
+void PTHotKeyCenter::updateHotKey(const std::shared_ptr<PTHotKey> &hotKey)
+{
+    if (!hotKey)
+        return;
+    // Our own reference: the tables may hold the last ones.
+    const std::shared_ptr<PTHotKey> keep = hotKey;
+    unregisterHotKey(mHotKeys.value(keep->name()));
+    // Renamed since it was registered: not found under its name, but it must
+    // not stay registered with its old combination.
+    if (_isRegistered(keep)) {
+        _endRegistration(keep);
+        _updateEventHandler();
+    }
+    registerHotKey(keep);
+}
+
+std::shared_ptr<PTHotKey> PTHotKeyCenter::hotKeyForName(const QString &name) const
+{
+    return mHotKeys.value(name);
+}
+
+QList<std::shared_ptr<PTHotKey>> PTHotKeyCenter::allHotKeys() const
+{
+    return mHotKeys.values();
+}
+
+void PTHotKeyCenter::_updateEventHandler()
+{
+    if (mHotKeys.isEmpty() || mEventHandlerInstalled)
+        return;
+    mSource->installHandler([this](const platform::HotKeyEvent &event) { return _hotKeyEventHandler(event); });
+    mEventHandlerInstalled = true;
+}
+
+// Where events come in from the event loop: an exception must not unwind
+// into the event dispatch, where it would end the application.
+qint32 PTHotKeyCenter::_hotKeyEventHandler(const platform::HotKeyEvent &event)
+{
+    try {
+        return sendCarbonEvent(event);
+    } catch (const std::exception &e) {
+        qCWarning(lcHotKeyCenter) << "Hot key event not handled:" << e.what();
+    } catch (...) {
+        qCWarning(lcHotKeyCenter) << "Hot key event not handled: unknown exception";
+    }
+    return platform::eventNotHandledErr;
+}
+
+qint32 PTHotKeyCenter::sendCarbonEvent(const platform::HotKeyEvent &event)
+{
+    platform::AssertionHandler *assertions = platform::AssertionHandler::currentHandler();
+    if (event.eventClass() != platform::kEventClassKeyboard)
+        assertions->handleFailureInMethod("sendCarbonEvent", this, kSourceFileName, 208,
+                                          QStringLiteral("Unknown event class"));
+
+    platform::HotKeyID hotKeyID;
+    const qint32 status = event.parameter(platform::kEventParamDirectObject, platform::typeEventHotKeyID, &hotKeyID);
+    if (status != platform::noErr)
+        return status;
+
+    if (hotKeyID.signature != hotKeySignature()) {
+        qCDebug(lcHotKeyCenter) << "Hot key event of another component, signature" << Qt::hex << hotKeyID.signature;
+        return platform::eventNotHandledErr;
+    }
+    // Kept for the whole dispatch: the action may unregister it.
+    const std::shared_ptr<PTHotKey> hotKey = mHotKeyMap.value(hotKeyID.id);
+    if (!hotKey) {
+        qCDebug(lcHotKeyCenter) << "Hot key event for ID" << hotKeyID.id << ", which is not registered (any more)";
+        return platform::eventNotHandledErr;
+    }
+
+    switch (event.eventKind()) {
+    case platform::kEventHotKeyReleased:
+        _hotKeyUp(hotKey);
+        break;
+    case platform::kEventHotKeyPressed:
+        _hotKeyDown(hotKey);
+        break;
+    default:
+        assertions->handleFailureInMethod("sendCarbonEvent", this, kSourceFileName, 239,
+                                          QStringLiteral("Unknown event kind"));
+    }
+    return status;
+}
+
+void PTHotKeyCenter::_hotKeyDown(const std::shared_ptr<PTHotKey> &hotKey)
+{
+    hotKey->invoke();
+}
+
+void PTHotKeyCenter::_hotKeyUp(const std::shared_ptr<PTHotKey> &)
+{
+}
+
+void PTHotKeyCenter::_endRegistration(const std::shared_ptr<PTHotKey> &hotKey)
+{
+    mSource->unregisterHotKey(hotKey->carbonHotKey());
+    mHotKeys.removeIf([&](const auto &entry) { return entry.value() == hotKey; });
+    mHotKeyMap.removeIf([&](const auto &entry) { return entry.value() == hotKey; });
+    hotKey->setCarbonHotKey(platform::HotKeyRef::Null);
+}
+
+bool PTHotKeyCenter::_isRegistered(const std::shared_ptr<PTHotKey> &hotKey) const
+{
+    return std::find(mHotKeyMap.cbegin(), mHotKeyMap.cend(), hotKey) != mHotKeyMap.cend();
+}

@@ -1,0 +1,43 @@
+#include "platform/AssertionHandler.h"
+
+#include <QLoggingCategory>
+
+namespace platform {
+
+namespace {
+Q_LOGGING_CATEGORY(lcAssertion, "quillvane.platform.assertion", QtWarningMsg)
+} // namespace
+
+AssertionFailure::AssertionFailure(const QByteArray &method, const QString &fileName, int line,
+                                   const QString &description)
+    : m_method(method)
+    , m_fileName(fileName)
+    , m_line(line)
+    , m_description(description)
+    , m_what(QStringLiteral("Assertion failure in %1, %2:%3: %4")
+                 .arg(QString::fromUtf8(method), fileName)
+                 .arg(line)
+                 .arg(description)
+                 .toUtf8())
+{
+}
+
+AssertionHandler *AssertionHandler::currentHandler()
+{
+    thread_local AssertionHandler handler;
+    return &handler;
+}
+
+void AssertionHandler::handleFailureInMethod(const QByteArray &method, const void *object, const QString &fileName,
+                                             int line, const QString &description)
+{
+    qCCritical(lcAssertion).noquote() << QStringLiteral("*** Assertion failure in %1, object 0x%2, %3:%4: %5")
+                                             .arg(QString::fromUtf8(method))
+                                             .arg(quintptr(object), 0, 16)
+                                             .arg(fileName)
+                                             .arg(line)
+                                             .arg(description);
+    throw AssertionFailure(method, fileName, line, description);
+}
+
+} // namespace platform
