@@ -1,0 +1,85 @@
+#include "cursorapp/CursorApplication.h"
+
+#include "cursorapp/LoginItemFlag.h"
+#include "cursorapp/PointerHider.h"
+#include "cursorapp/PointerVisibility.h"
+#include "cursorapp/PointerWatcher.h"
+#include "cursorapp/ToggleHotKey.h"
+#include "cursorapp/XConnection.h"
+#include "hotkeys/PTHotKeyCenter.h"
+#include "platform/Bundle.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcCursorApp, "quillvane.cursorapp", QtInfoMsg)
+
+CursorApplication::CursorApplication(platform::PreferencesStore &store, const QDBusConnection &bus, QObject *parent)
+    : QObject(parent)
+    , m_controller(store)
+    , m_server(m_controller, bus)
+{
+    connect(&m_server, &CursorServer::busDisconnected, this, [this] { Q_EMIT finished(0); });
+}
+
+// Members go in reverse order: the hot key and the pointer before the
+// connection they use.
+CursorApplication::~CursorApplication() = default;
+
+CursorServer::StartResult CursorApplication::start()
+{
+    // A second instance leaves at once, before it reaches for the hot key.
+    if (m_server.nameIsTaken()) {
+        qCInfo(lcCursorApp) << "Quillvane runs already; not starting again";
+        return CursorServer::StartResult::AlreadyRunning;
+    }
+
+    const platform::Bundle bundle =
+        platform::Bundle::forAddress(reinterpret_cast<const void *>(&loginItemIsHidden));
+    m_controller.setLoginItemHidden(loginItemIsHidden(bundle));
+    m_controller.readPrefs();
+
+    // Everything is ready before the name is taken: whoever sees the name can
+    // use the hot key and hide the pointer at once.
+    setUpPointer();
+    if (m_visibility) {
+        m_hotKey = std::make_unique<ToggleHotKey>(*PTHotKeyCenter::sharedCenter());
+        connect(m_hotKey.get(), &ToggleHotKey::pressed, m_visibility.get(), &PointerVisibility::toggle);
+        connect(&m_controller, &CursorController::prefsRead, this, &CursorApplication::apply);
+        apply(m_controller.settings());
+    }
+
+    const CursorServer::StartResult result = m_server.start();
+    // Another instance took the name in the meantime: it holds the hot key.
+    if (result != CursorServer::StartResult::Serving)
+        m_hotKey.reset();
+    return result;
+}
+
+void CursorApplication::setUpPointer()
+{
+    QString whyNot;
+    m_x = XConnection::open({}, &whyNot);
+    if (m_x)
+        m_hider = PointerHider::create(*m_x, &whyNot);
+    if (!m_hider) {
+        m_x.reset();
+        qCWarning(lcCursorApp).noquote() << "The pointer cannot be hidden:" << whyNot
+                                         << "- serving the settings only";
+        return;
+    }
+    connect(m_x.get(), &XConnection::connectionLost, this, [this] {
+        qCWarning(lcCursorApp) << "The connection to the X server is lost; quitting";
+        Q_EMIT finished(1);
+    });
+    m_watcher = std::make_unique<PointerWatcher>(*m_x);
+    m_visibility = std::make_unique<PointerVisibility>(*m_hider, *m_watcher);
+    m_controller.setPointer(m_visibility.get());
+}
+
+void CursorApplication::apply(const QuillvaneSettings &settings)
+{
+    m_visibility->setAutoShow(settings.autoShow);
+    m_visibility->setIdleHide(settings.idleHide);
+    // Registers again a combination refused so far.
+    m_hotKey->setKeyCombo(settings.toggleCursorHotKey);
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "pane/QuillvaneSettings.h"
+
+#include <QtDBus/qtdbusglobal.h>
+#include <QDBusContext>
+#include <QObject>
+#include <QPointer>
+#include <QVariantMap>
+
+namespace platform {
+class PreferencesStore;
+}
+class PointerVisibility;
+
+// The object that the cursor application vends on the bus: it re-reads the
+// settings domain on request, shows what it read as read-only properties,
+// and hides and shows the pointer on request.
+class CursorController : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.quillvane.CursorController")
+    Q_PROPERTY(bool AutoShow READ autoShow)
+    Q_PROPERTY(double IdleHide READ idleHide)
+    Q_PROPERTY(QVariantMap ToggleCursorHotKey READ toggleCursorHotKey)
+    Q_PROPERTY(bool Hidden READ hidden)
+    Q_PROPERTY(bool LoginItemHidden READ loginItemHidden)
+
+public:
+    static QString noDisplayError() { return QStringLiteral("org.quillvane.CursorController.Error.NoDisplay"); }
+
+    explicit CursorController(platform::PreferencesStore &store, QObject *parent = nullptr);
+    ~CursorController() override;
+
+    const QuillvaneSettings &settings() const { return m_settings; }
+
+    bool autoShow() const { return m_settings.autoShow; }
+    double idleHide() const { return m_settings.idleHide; }
+    // The dictionary form: {"keyCode": i, "modifiers": i}.
+    QVariantMap toggleCursorHotKey() const;
+    // Whether the pointer is hidden now; false where it cannot be hidden.
+    bool hidden() const;
+    // Whether the login item that opens this application asks for a hidden
+    // start. Such a start shows nothing, but then, neither does any other:
+    // this application has no windows and sends no notifications.
+    bool loginItemHidden() const { return m_loginItemHidden; }
+    void setLoginItemHidden(bool hidden) { m_loginItemHidden = hidden; }
+
+    // What Hide, Show and Toggle act on; none without an X display, when
+    // they answer with the error noDisplayError().
+    void setPointer(PointerVisibility *pointer);
+
+    // The properties as the bus shows them.
+    QVariantMap properties() const;
+
+public Q_SLOTS:
+    // Picks up the domain as other processes left it and reads the three
+    // settings by the pane's rules. A domain that was never seeded reads as
+    // the values that first use will store.
+    Q_NOREPLY void readPrefs();
+    void Hide();
+    void Show();
+    void Toggle();
+
+Q_SIGNALS:
+    // Emitted by every readPrefs(), with what it read.
+    void prefsRead(const QuillvaneSettings &settings);
+    // Emitted by readPrefs() when what it read differs from before.
+    void settingsChanged(const QuillvaneSettings &settings);
+    void hiddenChanged(bool hidden);
+
+private:
+    Q_DISABLE_COPY_MOVE(CursorController)
+
+    bool hasPointer();
+
+    platform::PreferencesStore &m_store;
+    QuillvaneSettings m_settings;
+    QPointer<PointerVisibility> m_pointer;
+    bool m_loginItemHidden = false;
+};

@@ -1,0 +1,50 @@
+#include "cursorapp/PointerHider.h"
+
+#include "cursorapp/XConnection.h"
+
+#include <xcb/xfixes.h>
+
+std::unique_ptr<PointerHider> PointerHider::create(XConnection &x, QString *whyNot)
+{
+    xcb_connection_t *c = x.get();
+    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(c, &xcb_xfixes_id);
+    // The version must be asked before any other XFixes request.
+    const XcbReply<xcb_xfixes_query_version_reply_t> version(
+        extension && extension->present
+            ? xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr)
+            : nullptr);
+    x.flush();
+    if (!version || version->major_version < 4) {
+        *whyNot = QStringLiteral("the X server cannot hide the pointer (it lacks XFixes 4)");
+        return nullptr;
+    }
+    return std::unique_ptr<PointerHider>(new PointerHider(x));
+}
+
+PointerHider::PointerHider(XConnection &x)
+    : m_x(x)
+{
+}
+
+// The server shows the pointer again when the connection closes.
+PointerHider::~PointerHider() = default;
+
+void PointerHider::hide()
+{
+    if (m_hidden)
+        return;
+    for (const xcb_window_t root : m_x.roots())
+        xcb_xfixes_hide_cursor(m_x.get(), root);
+    m_x.flush();
+    m_hidden = true;
+}
+
+void PointerHider::show()
+{
+    if (!m_hidden)
+        return;
+    for (const xcb_window_t root : m_x.roots())
+        xcb_xfixes_show_cursor(m_x.get(), root);
+    m_x.flush();
+    m_hidden = false;
+}

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <xcb/xcb.h>
+
+#include <chrono>
+#include <optional>
+
+class XConnection;
+
+// Where the pointer is, as a user would see it move.
+struct PointerPosition
+{
+    xcb_window_t root = XCB_NONE; // the root window of the screen it is on
+    int x = 0;
+    int y = 0;
+    friend bool operator==(const PointerPosition &, const PointerPosition &) = default;
+};
+
+// Tells when the pointer moves, without waking for every motion event.
+//
+// While nothing has moved, the server's XInput 2 raw motion events are
+// selected on the root windows: the first one wakes the watcher. It then
+// stops the events and reads the pointer's position once per sample
+// interval until a sample finds it still, and selects them again. A user
+// moving the mouse for a minute thus costs ten position reads a second,
+// whatever the mouse's rate; a still pointer costs nothing.
+//
+// Movement is measured on the screen from an anchor, the position where the
+// pointer last counted as moved: a pointer that wobbles within the jitter
+// radius of its anchor has not moved, and scrolling, which leaves the
+// pointer where it is, never counts. Slow drift adds up until it leaves the
+// radius.
+//
+// Without XInput 2 the position is read once per sample interval all along.
+class PointerWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int JitterRadius = 3; // pixels
+    static constexpr std::chrono::milliseconds SampleInterval{100};
+
+    struct Sample
+    {
+        bool moved = false;       // left the anchor's radius (the anchor moved with it)
+        bool buttonsHeld = false; // a mouse button is down
+    };
+
+    explicit PointerWatcher(XConnection &x, QObject *parent = nullptr);
+    ~PointerWatcher() override;
+    Q_DISABLE_COPY_MOVE(PointerWatcher)
+
+    bool hasRawEvents() const { return m_xiOpcode != 0; }
+
+    // While watching, moved() follows every movement. Turning it on takes
+    // the current position as the anchor.
+    void setWatching(bool watching);
+    bool isWatching() const { return m_watching; }
+
+    // Takes the current position as the anchor.
+    void resetAnchor();
+    // Reads the pointer now. Movement found here is not signalled.
+    Sample sample();
+    // Emits buttonsReleased() once no mouse button is held, from the event
+    // loop (at once when none is held now).
+    void waitForButtonRelease();
+
+Q_SIGNALS:
+    void moved();
+    void buttonsReleased();
+
+private:
+    struct Reading
+    {
+        PointerPosition position;
+        bool buttonsHeld = false;
+    };
+
+    std::optional<Reading> read();
+    bool leftAnchor(const PointerPosition &position);
+    void handleEvent(const xcb_generic_event_t &event);
+    void handleMotionHint();
+    void handleSampleTimeout();
+    void checkButtons();
+    void updateSelection();
+
+    XConnection &m_x;
+    quint8 m_xiOpcode = 0; // 0: no XInput 2
+    bool m_watching = false;
+    bool m_sampling = false;          // between a motion hint and a still sample
+    bool m_waitingForRelease = false;
+    quint32 m_selectedMask = 0;
+    PointerPosition m_anchor;
+    QTimer m_sampleTimer;
+};

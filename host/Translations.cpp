@@ -1,0 +1,19 @@
+#include "host/Translations.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QTranslator>
+
+#include <memory>
+
+namespace host {
+
+bool installTranslator(const QString &folder, const QString &baseName)
+{
+    auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
+    if (!translator->load(QLocale(), baseName, QStringLiteral("_"), folder))
+        return false;
+    return QCoreApplication::installTranslator(translator.release());
+}
+
+} // namespace host

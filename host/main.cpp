@@ -1,0 +1,109 @@
+// settings-host: the settings window. Opens settings page bundles and shows
+// them; with --screenshot it saves the window as an image and quits.
+
+#include "host/PaneLoader.h"
+#include "host/SettingsWindow.h"
+#include "host/Translations.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLoggingCategory>
+#include <QPixmap>
+#include <QTimer>
+
+Q_LOGGING_CATEGORY(lcHost, "quillvane.host", QtInfoMsg)
+
+namespace {
+
+// Marked with QT_TRANSLATE_NOOP where used, so that lupdate finds them.
+QString text(const char *source)
+{
+    return QCoreApplication::translate("SettingsHost", source);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Help and version need no display: answer them on a terminal without one.
+    for (int i = 1; i < argc; ++i) {
+        const QByteArrayView arg(argv[i]);
+        if ((arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version")
+            && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("settings-host"));
+    QApplication::setApplicationVersion(QStringLiteral(QUILLVANE_VERSION));
+
+    // The host's texts, and the texts that the pages leave to the host such
+    // as "(None)", come from the translations beside the program.
+    const QString programFolder = QApplication::applicationDirPath();
+    host::installTranslator(programFolder + QStringLiteral("/translations"), QStringLiteral("settings-host"));
+    host::installTranslator(QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral("qtbase"));
+    QApplication::setApplicationDisplayName(text(QT_TRANSLATE_NOOP("SettingsHost", "Settings")));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(text(QT_TRANSLATE_NOOP("SettingsHost", "Shows settings pages in a window.")));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption screenshotOption(
+        QStringLiteral("screenshot"),
+        text(QT_TRANSLATE_NOOP("SettingsHost",
+                               "Save the window as an image in FILE once the pages have loaded, then quit.")),
+        text(QT_TRANSLATE_NOOP("SettingsHost", "FILE")));
+    parser.addOption(screenshotOption);
+    parser.addPositionalArgument(
+        QStringLiteral("pages"),
+        text(QT_TRANSLATE_NOOP("SettingsHost", "The settings page bundles to open. Without any, "
+                                               "the pages installed beside the program.")),
+        text(QT_TRANSLATE_NOOP("SettingsHost", "[PAGE.prefPane...]")));
+    parser.process(app);
+
+    QStringList paths = parser.positionalArguments();
+    if (paths.isEmpty()) {
+        paths = host::PaneLoader::installedPanes(programFolder);
+        if (paths.isEmpty()) {
+            qCCritical(lcHost).noquote()
+                << text(QT_TRANSLATE_NOOP("SettingsHost",
+                                          "No settings page given, and none installed in %1 or the folder above it."))
+                       .arg(QDir::toNativeSeparators(programFolder));
+            return 1;
+        }
+    }
+
+    host::SettingsWindow window;
+    for (const QString &path : std::as_const(paths)) {
+        QString error;
+        const std::optional<host::LoadedPane> loaded = host::PaneLoader::load(path, &window, &error);
+        if (!loaded) {
+            qCCritical(lcHost).noquote() << error;
+            continue;
+        }
+        window.addPane(loaded->label, loaded->mainView);
+    }
+    if (window.paneCount() == 0) {
+        qCCritical(lcHost).noquote() << text(QT_TRANSLATE_NOOP("SettingsHost", "No settings page could be opened."));
+        return 1;
+    }
+    window.show();
+    window.activateWindow();
+
+    if (parser.isSet(screenshotOption)) {
+        const QString file = parser.value(screenshotOption);
+        QTimer::singleShot(0, &window, [&window, file] {
+            if (window.grab().save(file)) {
+                QCoreApplication::quit();
+            } else {
+                qCCritical(lcHost).noquote()
+                    << text(QT_TRANSLATE_NOOP("SettingsHost", "Cannot save the screenshot %1.")).arg(file);
+                QCoreApplication::exit(1);
+            }
+        });
+    }
+    return app.exec();
+}

@@ -1,0 +1,403 @@
+#include "hotkeys/PTKeyComboPanel.h"
+
+#include "hotkeys/PTHotKey.h"
+#include "hotkeys/PTHotKeyCenter.h"
+#include "hotkeys/PTKeyBroadcaster.h"
+
+#include <QAbstractButton>
+#include <QDialog>
+#include <QEvent>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QMetaMethod>
+#include <QUiLoader>
+#include <QWindow>
+
+#include <exception>
+#include <utility>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcKeyComboPanel, "quillvane.hotkeys.panel", QtInfoMsg)
+
+PTKeyComboPanel *_sharedKeyComboPanel = nullptr;
+
+// Qt's loader, which also makes the key broadcaster of the interface file.
+class PanelUiLoader : public QUiLoader
+{
+public:
+    QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override
+    {
+        if (className == QLatin1String("PTKeyBroadcaster")) {
+            auto *broadcaster = new PTKeyBroadcaster(parent);
+            broadcaster->setObjectName(name);
+            return broadcaster;
+        }
+        return QUiLoader::createWidget(className, parent, name);
+    }
+};
+
+QByteArray delegateSignature()
+{
+    return QMetaObject::normalizedSignature("keyComboPanelEnded(PTKeyComboPanel*)");
+}
+
+} // namespace
+
+PTKeyComboPanel *PTKeyComboPanel::sharedPanel()
+{
+    if (!_sharedKeyComboPanel)
+        _sharedKeyComboPanel = new PTKeyComboPanel;
+    return _sharedKeyComboPanel;
+}
+
+PTKeyComboPanel::PTKeyComboPanel(const QString &windowNibPath, QObject *parent)
+    : QObject(parent)
+    , mTitleFormat(QStringLiteral("empty"))
+    , mKeyName(QStringLiteral("empty"))
+    , m_windowNibPath(windowNibPath.isEmpty() ? defaultWindowNibPath() : windowNibPath)
+{
+}
+
+PTKeyComboPanel::~PTKeyComboPanel()
+{
+    platform::NotificationCenter::defaultCenter()->removeObserver(m_observer);
+    releaseKeyboard();
+    if (m_window) {
+        m_window->removeEventFilter(this);
+        disconnect(m_window, nullptr, this, nullptr);
+        delete m_window.data();
+    }
+}
+
+QDialog *PTKeyComboPanel::window()
+{
+    if (!m_windowLoaded && loadWindow()) {
+        m_windowLoaded = true;
+        windowDidLoad();
+        // What was set before shows now, the title filled in.
+        _refreshContents();
+    }
+    return m_window;
+}
+
+bool PTKeyComboPanel::loadWindow()
+{
+    QFile file(m_windowNibPath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qCWarning(lcKeyComboPanel).noquote()
+            << "Cannot read the recording panel's interface file" << m_windowNibPath << "-" << file.errorString();
+        return false;
+    }
+    PanelUiLoader loader;
+    QWidget *root = loader.load(&file);
+    auto *dialog = qobject_cast<QDialog *>(root);
+    if (!dialog) {
+        qCWarning(lcKeyComboPanel).noquote()
+            << "The recording panel's interface file" << m_windowNibPath << "does not make a dialog:"
+            << (root ? QString::fromLatin1(root->metaObject()->className()) : loader.errorString());
+        delete root;
+        return false;
+    }
+    m_window = dialog;
+    // The window is used again after each close.
+    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+
+    const auto textOutlet = [&](const char *name) -> QWidget * {
+        auto *widget = dialog->findChild<QWidget *>(QLatin1String(name));
+        if (!widget || widget->metaObject()->indexOfProperty("text") < 0) {
+            qCWarning(lcKeyComboPanel) << "The recording panel has no text field named" << name;
+            return nullptr;
+        }
+        return widget;
+    };
+    mTitleField = textOutlet("mTitleField");
+    mComboField = textOutlet("mComboField");
+    mKeyBcaster = dialog->findChild<PTKeyBroadcaster *>(QStringLiteral("mKeyBcaster"));
+    if (!mKeyBcaster)
+        qCWarning(lcKeyComboPanel) << "The recording panel has no key broadcaster named mKeyBcaster";
+
+    connectActions();
+    connect(dialog, &QDialog::finished, this, &PTKeyComboPanel::windowFinished);
+    connect(dialog, &QObject::destroyed, this, &PTKeyComboPanel::windowDestroyed);
+    dialog->installEventFilter(this);
+    return true;
+}
+
+void PTKeyComboPanel::connectActions()
+{
+    const QList<QAbstractButton *> buttons = m_window->findChildren<QAbstractButton *>();
+    for (QAbstractButton *button : buttons) {
+        const QVariant action = button->property("action");
+        if (!action.isValid())
+            continue;
+        const QByteArray signature = QMetaObject::normalizedSignature(action.toString().toLatin1() + "(QObject*)");
+        const int index = metaObject()->indexOfSlot(signature.constData());
+        if (action.toString().isEmpty() || index < 0) {
+            qCWarning(lcKeyComboPanel) << "The recording panel's button" << button->objectName()
+                                       << "names an unknown action" << action.toString();
+            continue;
+        }
+        const QMetaMethod slot = metaObject()->method(index);
+        connect(button, &QAbstractButton::clicked, this,
+                [this, slot, button] { slot.invoke(this, Qt::DirectConnection, Q_ARG(QObject *, button)); });
+    }
+}
+
+void PTKeyComboPanel::windowDidLoad()
+{
+    if (mTitleField)
+        mTitleFormat = mTitleField->property("text").toString();
+    // Without a broadcaster of its own there is nothing to observe: a null
+    // sender would mean every broadcaster.
+    if (mKeyBcaster) {
+        m_observer = platform::NotificationCenter::defaultCenter()->addObserver(
+            PTKeyBroadcasterKeyEvent, mKeyBcaster,
+            [this](const platform::Notification &notification) { noteKeyBroadcast(notification); }, this);
+    }
+}
+
+void PTKeyComboPanel::windowDestroyed()
+{
+    // Whoever held the window as a child took it along. A sheet on it ends
+    // as cancelled, and the next use loads the window again.
+    platform::NotificationCenter::defaultCenter()->removeObserver(m_observer);
+    m_observer = platform::NotificationCenter::ObserverToken::Null;
+    m_windowLoaded = false;
+    if (m_showing == Showing::Sheet) {
+        qCWarning(lcKeyComboPanel) << "The window under the recording panel went away; the sheet ends unconfirmed";
+        m_sheetHotKey.reset();
+        currentModalDelegate = nullptr;
+    }
+    m_showing = Showing::Not;
+}
+
+void PTKeyComboPanel::_refreshContents()
+{
+    if (mComboField)
+        mComboField->setProperty("text", mKeyCombo ? mKeyCombo->description() : QString());
+    if (mTitleField)
+        mTitleField->setProperty("text", formatTitle(mTitleFormat, mKeyName));
+}
+
+QString PTKeyComboPanel::formatTitle(const QString &format, const QString &argument)
+{
+    QString title;
+    title.reserve(format.size() + argument.size());
+    bool argumentUsed = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        if (format[i] == u'%' && i + 1 < format.size()) {
+            if (format[i + 1] == u'%') {
+                title += u'%';
+                ++i;
+                continue;
+            }
+            if (format[i + 1] == u'@' && !argumentUsed) {
+                title += argument;
+                argumentUsed = true;
+                ++i;
+                continue;
+            }
+        }
+        title += format[i];
+    }
+    return title;
+}
+
+bool PTKeyComboPanel::isModalPanel() const
+{
+    return m_window && m_window->windowModality() == Qt::ApplicationModal;
+}
+
+void PTKeyComboPanel::showSheetForHotkey(const std::shared_ptr<PTHotKey> &hotKey, QWidget *window, QObject *delegate)
+{
+    QDialog *sheet = this->window();
+    if (!sheet) {
+        qCWarning(lcKeyComboPanel) << "The recording panel cannot be shown: its window did not load";
+        return;
+    }
+    if (m_showing != Showing::Not) {
+        qCWarning(lcKeyComboPanel) << "The recording panel is up already; not showing it again";
+        return;
+    }
+    // Attached to the window it is a sheet on; window-modal blocks that
+    // window's input until the sheet ends.
+    QWidget *parentWindow = window ? window->window() : nullptr;
+    if (sheet->parentWidget() != parentWindow)
+        sheet->setParent(parentWindow, sheet->windowFlags() | Qt::Dialog);
+    if (mKeyBcaster)
+        mKeyBcaster->setFocus(Qt::OtherFocusReason);
+
+    setKeyCombo(hotKey ? std::optional(hotKey->keyCombo()) : std::nullopt);
+    setKeyBindingName(hotKey ? hotKey->name() : QString());
+    currentModalDelegate = delegate;
+    m_sheetHotKey = hotKey;
+
+    m_showing = Showing::Sheet;
+    sheet->setWindowModality(Qt::WindowModal);
+    sheet->open();
+}
+
+void PTKeyComboPanel::windowFinished(int result)
+{
+    if (m_showing != Showing::Sheet)
+        return;
+    const std::shared_ptr<PTHotKey> hotKey = m_sheetHotKey;
+    chooseHotKeyDidEnd(m_window, result, hotKey);
+}
+
+void PTKeyComboPanel::chooseHotKeyDidEnd(QDialog *sheet, int returnCode, const std::shared_ptr<PTHotKey> &contextInfo)
+{
+    if (sheet && sheet == m_window && m_showing == Showing::Sheet) {
+        m_showing = Showing::Not;
+        m_sheetHotKey.reset();
+    }
+    if (sheet) {
+        QWidget *owner = sheet->parentWidget();
+        sheet->hide();
+        // Free again, so that it outlives the window it was a sheet on.
+        sheet->setParent(nullptr, sheet->windowFlags() | Qt::Dialog);
+        // The keyboard goes back to the window the sheet was on, also where
+        // no window manager hands it on.
+        if (owner && owner->isVisible())
+            owner->activateWindow();
+    }
+    // Ours until the end of this handler, whatever the delegate does.
+    const std::shared_ptr<PTHotKey> hotKey = contextInfo;
+    const QPointer<QObject> delegate = std::exchange(currentModalDelegate, nullptr);
+    if (returnCode != 1 || !hotKey)
+        return;
+
+    // This runs from the event loop (a button's click): nothing thrown may
+    // unwind through it.
+    try {
+        hotKey->setKeyCombo(keyCombo());
+        PTHotKeyCenter::sharedCenter()->updateHotKey(hotKey);
+    } catch (const std::exception &error) {
+        qCWarning(lcKeyComboPanel) << "Registering the recorded hot key failed:" << error.what();
+    }
+
+    const int index = delegate ? delegate->metaObject()->indexOfMethod(delegateSignature().constData()) : -1;
+    if (index < 0) {
+        qCWarning(lcKeyComboPanel).noquote() << "currentModalDelegate doesn't respond to keyComboPanelEnded:!";
+        return;
+    }
+    try {
+        delegate->metaObject()->method(index).invoke(delegate, Qt::DirectConnection,
+                                                     Q_ARG(PTKeyComboPanel *, this));
+    } catch (const std::exception &error) {
+        qCWarning(lcKeyComboPanel) << "The recording panel's delegate failed:" << error.what();
+    }
+}
+
+void PTKeyComboPanel::runModalForHotKey(const std::shared_ptr<PTHotKey> &hotKey)
+{
+    setKeyCombo(hotKey ? std::optional(hotKey->keyCombo()) : std::nullopt);
+    setKeyBindingName(hotKey ? hotKey->name() : QString());
+    QDialog *panel = window();
+    if (!panel) {
+        qCWarning(lcKeyComboPanel) << "The recording panel cannot be shown: its window did not load";
+        return;
+    }
+    if (m_showing != Showing::Not) {
+        qCWarning(lcKeyComboPanel) << "The recording panel is up already; not running it again";
+        return;
+    }
+    if (panel->parentWidget())
+        panel->setParent(nullptr, panel->windowFlags() | Qt::Dialog);
+
+    m_showing = Showing::Modal;
+    panel->setWindowModality(Qt::ApplicationModal);
+    const QPointer<QDialog> guard = panel;
+    const int code = panel->exec();
+    m_showing = Showing::Not;
+    if (guard)
+        guard->hide();
+    if (code != 1 || !hotKey)
+        return;
+    try {
+        hotKey->setKeyCombo(keyCombo());
+        PTHotKeyCenter::sharedCenter()->updateHotKey(hotKey);
+    } catch (const std::exception &error) {
+        qCWarning(lcKeyComboPanel) << "Registering the recorded hot key failed:" << error.what();
+    }
+}
+
+void PTKeyComboPanel::setKeyCombo(const std::optional<PTKeyCombo> &keyCombo)
+{
+    mKeyCombo = keyCombo.value_or(PTKeyCombo::clearKeyCombo());
+    _refreshContents();
+}
+
+void PTKeyComboPanel::setKeyBindingName(const QString &name)
+{
+    mKeyName = name;
+    _refreshContents();
+}
+
+void PTKeyComboPanel::ok(QObject *)
+{
+    if (m_window)
+        m_window->done(1);
+}
+
+void PTKeyComboPanel::cancel(QObject *)
+{
+    if (m_window)
+        m_window->done(0);
+}
+
+void PTKeyComboPanel::clear(QObject *)
+{
+    setKeyCombo(PTKeyCombo::clearKeyCombo());
+    if (isModalPanel() && m_window)
+        m_window->done(1);
+}
+
+void PTKeyComboPanel::noteKeyBroadcast(const platform::Notification &notification)
+{
+    const QVariant keyCombo = notification.userInfo().value(PTKeyBroadcaster::keyComboKey());
+    if (!keyCombo.canConvert<PTKeyCombo>()) {
+        qCWarning(lcKeyComboPanel) << "A key broadcast without a key combination:" << notification.userInfo();
+        return;
+    }
+    setKeyCombo(keyCombo.value<PTKeyCombo>());
+}
+
+// While the window is up its broadcaster has the whole keyboard: keys that
+// other programs hold (the cursor application's hot key among them) reach it
+// too. The X server grants a keyboard grab only to a window that is shown,
+// so the grab is made again once the window is exposed.
+bool PTKeyComboPanel::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window) {
+        if (event->type() == QEvent::Show) {
+            grabKeyboard();
+            QWindow *handle = m_window->windowHandle();
+            if (handle && handle != m_watchedWindowHandle) {
+                if (m_watchedWindowHandle)
+                    m_watchedWindowHandle->removeEventFilter(this);
+                handle->installEventFilter(this);
+                m_watchedWindowHandle = handle;
+            }
+        } else if (event->type() == QEvent::Hide) {
+            releaseKeyboard();
+        }
+    } else if (watched == m_watchedWindowHandle && event->type() == QEvent::Expose) {
+        if (m_window && m_window->isVisible() && static_cast<QWindow *>(watched)->isExposed())
+            grabKeyboard();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void PTKeyComboPanel::grabKeyboard()
+{
+    if (mKeyBcaster)
+        mKeyBcaster->grabKeyboard();
+}
+
+void PTKeyComboPanel::releaseKeyboard()
+{
+    if (mKeyBcaster && QWidget::keyboardGrabber() == mKeyBcaster)
+        mKeyBcaster->releaseKeyboard();
+}

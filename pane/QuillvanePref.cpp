@@ -1,0 +1,193 @@
+#include "pane/QuillvanePref.h"
+
+#include "hotkeys/PTHotKey.h"
+#include "hotkeys/PTHotKeyCenter.h"
+#include "hotkeys/PTKeyCombo.h"
+#include "loginitems/LoginItems.h"
+#include "platform/Bundle.h"
+#include "platform/PreferencesStore.h"
+#include "platform/Workspace.h"
+
+QuillvanePref::QuillvanePref(platform::PreferencesStore &store, QObject *parent)
+    : platform::PreferencePane(parent)
+    , m_store(store)
+{
+}
+
+QuillvanePref::~QuillvanePref() = default;
+
+void QuillvanePref::mainViewDidLoad()
+{
+    const QString domain = QuillvaneSettings::Domain;
+    prefItem = m_store.copyAppValue(QuillvaneSettings::AutoShowKey, domain);
+    if (prefItem.isValid()) {
+        showAutoShow(QuillvaneSettings::autoShowReading(prefItem));
+        prefItem = m_store.copyAppValue(QuillvaneSettings::IdleHideKey, domain);
+        showIdleHide(QuillvaneSettings::idleHideReading(prefItem));
+        makeHotKey(PTKeyCombo(m_store.copyAppValue(QuillvaneSettings::ToggleCursorHotKeyKey, domain)));
+        showHotKey();
+    } else {
+        // First use: the hot key is whatever the domain gives back, the
+        // switch and the slider show the constants just stored.
+        makeHotKey(PTKeyCombo(seedFirstUseSettings()));
+        showHotKey();
+        showAutoShow(true);
+        showIdleHide(35.0f);
+    }
+    addToLoginItems();
+    launchCursorApp();
+    cursorApp.reset();
+}
+
+void QuillvanePref::makeHotKey(const PTKeyCombo &combo)
+{
+    mHotKey = std::make_shared<PTHotKey>();
+    mHotKey->setKeyCombo(combo);
+    mHotKey->setName(hotKeyName());
+    mHotKey->setTarget(this);
+}
+
+void QuillvanePref::showHotKey()
+{
+    if (hotkeyField)
+        hotkeyField->setText(mHotKey->keyCombo().description());
+}
+
+void QuillvanePref::showAutoShow(bool on)
+{
+    if (autoShowButton)
+        autoShowButton->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+}
+
+void QuillvanePref::showIdleHide(float idleHide)
+{
+    // The slider keeps a value that is not a number or lies outside its
+    // range out; the domain keeps it until the user moves the slider.
+    if (idleSlider)
+        idleSlider->setFloatValue(idleHide);
+}
+
+int QuillvanePref::checkBoxState(const QCheckBox &checkBox)
+{
+    switch (checkBox.checkState()) {
+    case Qt::Unchecked:
+        return 0;
+    case Qt::Checked:
+        return 1;
+    case Qt::PartiallyChecked:
+        break;
+    }
+    return -1;
+}
+
+void QuillvanePref::idleSlide(QObject *)
+{
+    writeIdleHide(idleSlider ? idleSlider->floatValue() : 0.0f);
+}
+
+void QuillvanePref::autoShowClick(QObject *)
+{
+    writeAutoShow(autoShowButton ? checkBoxState(*autoShowButton) : 0);
+}
+
+void QuillvanePref::setHotKeyClick(QObject *)
+{
+    // Before loading there is no hot key to edit, only the synchronisation.
+    if (mHotKey) {
+        PTKeyComboPanel *panel = PTKeyComboPanel::sharedPanel();
+        panel->setKeyCombo(mHotKey->keyCombo());
+        panel->setKeyBindingName(mHotKey->name());
+        QWidget *view = mainView();
+        panel->showSheetForHotkey(mHotKey, view ? view->window() : nullptr, this);
+    }
+    syncPrefs();
+}
+
+void QuillvanePref::keyComboPanelEnded(PTKeyComboPanel *panel)
+{
+    mHotKey->setKeyCombo(panel->keyCombo());
+    m_store.setAppValue(QuillvaneSettings::ToggleCursorHotKeyKey, mHotKey->keyCombo().plistRepresentation(),
+                        QuillvaneSettings::Domain);
+    if (hotkeyField)
+        hotkeyField->setText(mHotKey->keyCombo().description());
+    // The panel has just registered the combination in this process, but it
+    // is the cursor application's to hold, and the X server lets only one
+    // client grab a key. Let go of it before the cursor application re-reads
+    // its settings; the unregistration returns once the server has taken it.
+    PTHotKeyCenter::sharedCenter()->unregisterHotKey(mHotKey);
+    syncPrefs();
+}
+
+QVariant QuillvanePref::seedFirstUseSettings()
+{
+    const QString domain = QuillvaneSettings::Domain;
+    m_store.setAppValue(QuillvaneSettings::AutoShowKey, true, domain);
+    m_store.setAppValue(QuillvaneSettings::IdleHideKey, double(35.0f), domain);
+    QVariantMap hotKey;
+    hotKey.insert(QStringLiteral("keyCode"), qint32(40));
+    hotKey.insert(QStringLiteral("modifiers"), qint32(6144));
+    m_store.setAppValue(QuillvaneSettings::ToggleCursorHotKeyKey, hotKey, domain);
+    // The only flush while loading: the cursor application, launched next,
+    // must find the seeded values on disk.
+    m_store.appSynchronize(domain);
+    return m_store.copyAppValue(QuillvaneSettings::ToggleCursorHotKeyKey, domain);
+}
+
+QString QuillvanePref::cursorAppPath()
+{
+    // Any code of this class finds the bundle that holds the pane.
+    const platform::Bundle pane =
+        platform::Bundle::forAddress(reinterpret_cast<const void *>(&QuillvanePref::cursorAppPath));
+    return QStringLiteral("%1/Quillvane.app").arg(pane.resourcePath());
+}
+
+void QuillvanePref::addToLoginItems()
+{
+    PTAddBundleToLoginItems(platform::Bundle::withPath(cursorAppPath()), false);
+}
+
+void QuillvanePref::launchCursorApp()
+{
+    // A failed launch changes nothing for the page; the next action simply
+    // finds no service to tell.
+    platform::Workspace::launchApplication(cursorAppPath());
+}
+
+void QuillvanePref::establishAppConnection()
+{
+    theConnection = platform::ServiceConnection::connectionWithRegisteredName(registeredServiceName());
+    cursorApp = theConnection ? theConnection->rootProxy() : nullptr;
+}
+
+void QuillvanePref::syncPrefs()
+{
+    // A failed flush is logged by the store and keeps its changes pending for
+    // the next one; the page carries on either way.
+    m_store.appSynchronize(QuillvaneSettings::Domain);
+    if (cursorApp) {
+        cursorApp->readPrefs();
+        return;
+    }
+    establishAppConnection();
+    if (cursorApp)
+        cursorApp->readPrefs();
+}
+
+void QuillvanePref::writeIdleHide(float idleHide)
+{
+    m_store.setAppValue(QuillvaneSettings::IdleHideKey, double(idleHide), QuillvaneSettings::Domain);
+    syncPrefs();
+}
+
+void QuillvanePref::writeAutoShow(int checkBoxState)
+{
+    m_store.setAppValue(QuillvaneSettings::AutoShowKey, checkBoxState != 0, QuillvaneSettings::Domain);
+    syncPrefs();
+}
+
+void QuillvanePref::writeToggleCursorHotKey(const PTKeyCombo &keyCombo)
+{
+    m_store.setAppValue(QuillvaneSettings::ToggleCursorHotKeyKey, keyCombo.plistRepresentation(),
+                        QuillvaneSettings::Domain);
+    syncPrefs();
+}

@@ -1,0 +1,68 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="de_DE">
+<context>
+    <name>QuillvanePref</name>
+    <message>
+        <source>Quillvane settings</source>
+        <translation>Quillvane-Einstellungen</translation>
+    </message>
+    <message>
+        <source>Quillvane hides the mouse pointer while you type or read, and brings it back when you need it.</source>
+        <translation>Quillvane blendet den Mauszeiger aus, während Sie tippen oder lesen, und holt ihn zurück, wenn Sie ihn brauchen.</translation>
+    </message>
+    <message>
+        <source>Pointer:</source>
+        <translation>Zeiger:</translation>
+    </message>
+    <message>
+        <source>&amp;Show it again when the mouse moves</source>
+        <translation>Wieder &amp;zeigen, sobald sich die Maus bewegt</translation>
+    </message>
+    <message>
+        <source>Show the pointer again when the mouse moves</source>
+        <translation>Zeiger wieder zeigen, sobald sich die Maus bewegt</translation>
+    </message>
+    <message>
+        <source>When this is off, only the hot key brings a hidden pointer back.</source>
+        <translation>Ist dies aus, holt nur der Kurzbefehl einen ausgeblendeten Zeiger zurück.</translation>
+    </message>
+    <message>
+        <source>&amp;Hide after:</source>
+        <translation>&amp;Ausblenden nach:</translation>
+    </message>
+    <message>
+        <source>%1 s</source>
+        <comment>seconds</comment>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>Seconds of stillness before the pointer hides</source>
+        <translation>Sekunden ohne Bewegung, bis der Zeiger verschwindet</translation>
+    </message>
+    <message>
+        <source>How long the mouse must keep still before the pointer hides.</source>
+        <translation>Wie lange die Maus still liegen muss, bis der Zeiger verschwindet.</translation>
+    </message>
+    <message>
+        <source>Hot &amp;key:</source>
+        <translation>&amp;Kurzbefehl:</translation>
+    </message>
+    <message>
+        <source>Hot key that hides or shows the pointer</source>
+        <translation>Kurzbefehl, der den Zeiger aus- oder einblendet</translation>
+    </message>
+    <message>
+        <source>&amp;Change…</source>
+        <translation>Ä&amp;ndern…</translation>
+    </message>
+    <message>
+        <source>Change the hot key</source>
+        <translation>Kurzbefehl ändern</translation>
+    </message>
+    <message>
+        <source>Hides or shows the pointer, whichever program you are in.</source>
+        <translation>Blendet den Zeiger aus oder ein, in jedem Programm.</translation>
+    </message>
+</context>
+</TS>
