@@ -15,7 +15,7 @@ configure: bootstrap
 build: configure
 	cmake --build $(BUILD)
 
-test: build
+test: build fuzz-smoke
 	scripts/run-tests $(BUILD)
 
 run: build
@@ -26,3 +26,23 @@ clean:
 
 bench: build
 	cmake --build $(BUILD) --target bench
+
+# Proof under hostile input: `make fuzz` runs each fuzz target for
+# FUZZ_SECONDS; `make test` runs each for a few seconds first. clang builds
+# them in a folder of their own. `make test-sanitize` builds everything with
+# the address and undefined-behaviour sanitizers and runs the whole suite.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_SMOKE_SECONDS ?= 3
+SANITIZE_BUILD ?= build-sanitize
+
+.PHONY: fuzz fuzz-smoke test-sanitize
+
+fuzz: bootstrap
+	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-smoke: bootstrap
+	scripts/fuzz $(FUZZ_BUILD) $(FUZZ_SMOKE_SECONDS)
+
+test-sanitize: bootstrap
+	scripts/test-sanitize $(SANITIZE_BUILD)

@@ -100,6 +100,7 @@ bool PTKeyComboPanel::loadWindow()
         return false;
     }
     m_window = dialog;
+    m_windowObject = dialog;
     // The window is used again after each close.
     dialog->setAttribute(Qt::WA_DeleteOnClose, false);
 
@@ -370,7 +371,7 @@ void PTKeyComboPanel::noteKeyBroadcast(const platform::Notification &notificatio
 // so the grab is made again once the window is exposed.
 bool PTKeyComboPanel::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_window) {
+    if (watched == m_windowObject) {
         if (event->type() == QEvent::Show) {
             grabKeyboard();
             QWindow *handle = m_window->windowHandle();

@@ -128,6 +128,10 @@ private:
 
     QString m_windowNibPath;
     QPointer<QDialog> m_window;
+    // The same window as a plain object, for telling its events apart: while
+    // it is being destroyed it is no longer a QDialog, and m_window must not
+    // be read then.
+    QPointer<QObject> m_windowObject;
     bool m_windowLoaded = false;
     Showing m_showing = Showing::Not;
     // The hot key of the sheet now showing.

@@ -292,7 +292,7 @@ FilePreferencesStore::FileState FilePreferencesStore::readFile(const QString &pa
         *reason = u"%1 is larger than %2 bytes"_s.arg(path).arg(PropertyList::MaximumInputSize);
         return FileState::Corrupt;
     }
-    const QByteArray data = file.read(PropertyList::MaximumInputSize + 1);
+    const QByteArray data = PropertyList::readAtMost(file, PropertyList::MaximumInputSize + 1);
     if (file.error() != QFileDevice::NoError) {
         *reason = u"cannot read %1: %2"_s.arg(path, file.errorString());
         return FileState::Unreadable;

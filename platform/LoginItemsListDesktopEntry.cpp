@@ -30,6 +30,24 @@ bool isBlank(QChar c)
     return c == u' ' || c == u'\t' || c == u'\n';
 }
 
+// Blanks around lines and keys are the ASCII ones only, the same that
+// withKey() trims on bytes: a line that only Unicode rules would call blank
+// around its text (a no-break space before the group header, say) must not
+// read as a header or key that the rewriting then cannot find.
+QString trimmedAscii(const QString &text)
+{
+    const auto isAsciiSpace = [](QChar c) {
+        return c == u' ' || c == u'\t' || c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r';
+    };
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isAsciiSpace(text[begin]))
+        ++begin;
+    while (end > begin && isAsciiSpace(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
 bool isValidGroupName(const QString &name)
 {
     if (name.isEmpty())
@@ -74,7 +92,10 @@ std::optional<DesktopEntry> DesktopEntry::parse(const QByteArray &data, QString 
         return std::nullopt;
     };
 
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A byte order mark stays in the text, where it makes the first line
+    // invalid: withKey() would not see a group header behind it either.
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     const QString text = decoder.decode(data);
     if (decoder.hasError())
         return fail(u"the file is not UTF-8 text"_s);
@@ -91,7 +112,7 @@ std::optional<DesktopEntry> DesktopEntry::parse(const QByteArray &data, QString 
         ++lineNumber;
         if (line.endsWith(u'\r'))
             line.chop(1);
-        const QString trimmed = line.trimmed();
+        const QString trimmed = trimmedAscii(line);
         if (trimmed.isEmpty() || trimmed.startsWith(u'#'))
             continue;
 
@@ -113,7 +134,7 @@ std::optional<DesktopEntry> DesktopEntry::parse(const QByteArray &data, QString 
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0)
             return fail(u"line %1 is neither a comment, a group header nor a key"_s.arg(lineNumber));
-        const QString key = line.left(equals).trimmed();
+        const QString key = trimmedAscii(line.left(equals));
         const QRegularExpressionMatch match = keyPattern.match(key);
         if (!match.hasMatch())
             return fail(u"line %1: invalid key name \"%2\""_s.arg(lineNumber).arg(key));

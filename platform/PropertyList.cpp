@@ -628,6 +628,21 @@ private:
 
 } // namespace
 
+QByteArray PropertyList::readAtMost(QIODevice &device, qint64 limit)
+{
+    // In steps: a buffer of the whole bound for every small file would cost
+    // a 16 MiB allocation per read.
+    constexpr qint64 Step = 64 * 1024;
+    QByteArray data;
+    while (data.size() < limit) {
+        const QByteArray chunk = device.read(std::min(Step, limit - data.size()));
+        if (chunk.isEmpty())
+            break;
+        data += chunk;
+    }
+    return data;
+}
+
 QVariant PropertyList::fromXml(const QByteArray &data, QString *errorString)
 {
     if (data.size() > MaximumInputSize) {
@@ -669,7 +684,7 @@ QVariant PropertyList::readFile(const QString &path, QString *errorString)
     }
     // Read one byte past the bound, so that a file that grows or lies about
     // its size is still caught.
-    const QByteArray data = file.read(MaximumInputSize + 1);
+    const QByteArray data = readAtMost(file, MaximumInputSize + 1);
     if (file.error() != QFileDevice::NoError) {
         if (errorString)
             *errorString = u"cannot read %1: %2"_s.arg(path, file.errorString());

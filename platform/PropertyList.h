@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QVariant>
 
@@ -48,6 +49,10 @@ public:
     // invalid QVariant when the file cannot be read or does not hold a
     // dictionary.
     static QVariant readDictionaryFile(const QString &path, QString *errorString = nullptr);
+
+    // At most LIMIT bytes from a device, read in steps so that the buffer
+    // grows with what is there rather than with the limit.
+    static QByteArray readAtMost(QIODevice &device, qint64 limit);
 };
 
 } // namespace platform
