@@ -8,7 +8,7 @@
 
 #include "BenchSession.h"
 
-#include "host/PaneLoader.h"
+#include "PaneLoader.h"
 
 #include <QApplication>
 #include <QCheckBox>

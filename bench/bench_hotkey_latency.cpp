@@ -1,9 +1,9 @@
 // From an XTest key press to the hot key's action, against the floor of one
 // X round trip measured on the same connection in the same run.
 
-#include "hotkeys/PTHotKeyCenter.h"
-#include "platform/KeyCodeTable.h"
-#include "platform/X11HotKeyEventSource.h"
+#include "PTHotKeyCenter.h"
+#include "KeyCodeTable.h"
+#include "X11HotKeyEventSource.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -73,7 +73,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    auto source = std::make_shared<platform::X11HotKeyEventSource>();
+    auto source = std::make_shared<systemhotkeys::X11HotKeyEventSource>();
     PTHotKeyCenter center(source);
     Target target;
     auto hotKey = std::make_shared<PTHotKey>();
@@ -87,9 +87,9 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    const quint8 control = *platform::KeyCodeTable::xKeyCode(59);
-    const quint8 shift = *platform::KeyCodeTable::xKeyCode(56);
-    const quint8 k = *platform::KeyCodeTable::xKeyCode(40);
+    const quint8 control = *x11::KeyCodeTable::xKeyCode(59);
+    const quint8 shift = *x11::KeyCodeTable::xKeyCode(56);
+    const quint8 k = *x11::KeyCodeTable::xKeyCode(40);
     std::vector<double> latencies;
     std::vector<double> floors;
     int missed = 0;

@@ -3,7 +3,7 @@
 // up, against the least that any reading of the list costs: listing the
 // folder and reading every entry file once.
 
-#include "loginitems/LoginItems.h"
+#include "LoginItems.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -104,7 +104,7 @@ int main(int argc, char *argv[])
         return 1;
     }
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome));
-    const platform::Bundle bundle = platform::Bundle::withPath(root.filePath(QStringLiteral("Quillvane.app")));
+    const settings::Bundle bundle = settings::Bundle::withPath(root.filePath(QStringLiteral("Quillvane.app")));
 
     PTAddBundleToLoginItems(bundle, false);
     if (!PTIsBundleInLoginItems(bundle)) {

@@ -1,19 +1,19 @@
-#include "cursorapp/CursorApplication.h"
+#include "CursorApplication.h"
 
-#include "cursorapp/LoginItemFlag.h"
-#include "cursorapp/PointerHider.h"
-#include "cursorapp/PointerVisibility.h"
-#include "cursorapp/PointerWatcher.h"
-#include "cursorapp/ToggleHotKey.h"
-#include "cursorapp/XConnection.h"
-#include "hotkeys/PTHotKeyCenter.h"
-#include "platform/Bundle.h"
+#include "Bundle.h"
+#include "LoginItems.h"
+#include "PTHotKeyCenter.h"
+#include "PointerHider.h"
+#include "PointerVisibility.h"
+#include "PointerWatcher.h"
+#include "ToggleHotKey.h"
+#include "XConnection.h"
 
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcCursorApp, "quillvane.cursorapp", QtInfoMsg)
 
-CursorApplication::CursorApplication(platform::PreferencesStore &store, const QDBusConnection &bus, QObject *parent)
+CursorApplication::CursorApplication(settings::PreferencesStore &store, const QDBusConnection &bus, QObject *parent)
     : QObject(parent)
     , m_controller(store)
     , m_server(m_controller, bus)
@@ -33,9 +33,9 @@ CursorServer::StartResult CursorApplication::start()
         return CursorServer::StartResult::AlreadyRunning;
     }
 
-    const platform::Bundle bundle =
-        platform::Bundle::forAddress(reinterpret_cast<const void *>(&loginItemIsHidden));
-    m_controller.setLoginItemHidden(loginItemIsHidden(bundle));
+    const settings::Bundle bundle =
+        settings::Bundle::forAddress(reinterpret_cast<const void *>(&CursorApplication::staticMetaObject));
+    m_controller.setLoginItemHidden(loginitems::isBundleHiddenInLoginItems(bundle));
     m_controller.readPrefs();
 
     // Everything is ready before the name is taken: whoever sees the name can
@@ -57,17 +57,17 @@ CursorServer::StartResult CursorApplication::start()
 
 void CursorApplication::setUpPointer()
 {
-    QString whyNot;
-    m_x = XConnection::open({}, &whyNot);
+    QString errorString;
+    m_x = x11::XConnection::open({}, &errorString);
     if (m_x)
-        m_hider = PointerHider::create(*m_x, &whyNot);
+        m_hider = PointerHider::create(*m_x, &errorString);
     if (!m_hider) {
         m_x.reset();
-        qCWarning(lcCursorApp).noquote() << "The pointer cannot be hidden:" << whyNot
+        qCWarning(lcCursorApp).noquote() << "The pointer cannot be hidden:" << errorString
                                          << "- serving the settings only";
         return;
     }
-    connect(m_x.get(), &XConnection::connectionLost, this, [this] {
+    connect(m_x.get(), &x11::XConnection::connectionLost, this, [this] {
         qCWarning(lcCursorApp) << "The connection to the X server is lost; quitting";
         Q_EMIT finished(1);
     });
@@ -81,5 +81,5 @@ void CursorApplication::apply(const QuillvaneSettings &settings)
     m_visibility->setAutoShow(settings.autoShow);
     m_visibility->setIdleHide(settings.idleHide);
     // Registers again a combination refused so far.
-    m_hotKey->setKeyCombo(settings.toggleCursorHotKey);
+    m_hotKey->setKeyCombo(PTKeyCombo(settings.toggleCursorHotKey));
 }

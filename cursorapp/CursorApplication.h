@@ -1,7 +1,7 @@
 #pragma once
 
-#include "cursorapp/CursorController.h"
-#include "cursorapp/CursorServer.h"
+#include "CursorController.h"
+#include "CursorServer.h"
 
 #include <QObject>
 
@@ -11,7 +11,9 @@ class PointerHider;
 class PointerVisibility;
 class PointerWatcher;
 class ToggleHotKey;
+namespace x11 {
 class XConnection;
+}
 
 // The cursor application: serves the controller on the bus and, where there
 // is an X display, hides and shows the pointer as the settings say.
@@ -20,7 +22,7 @@ class CursorApplication : public QObject
     Q_OBJECT
 
 public:
-    explicit CursorApplication(platform::PreferencesStore &store, const QDBusConnection &bus,
+    explicit CursorApplication(settings::PreferencesStore &store, const QDBusConnection &bus,
                                QObject *parent = nullptr);
     ~CursorApplication() override;
     Q_DISABLE_COPY_MOVE(CursorApplication)
@@ -42,7 +44,7 @@ private:
     CursorController m_controller;
     CursorServer m_server;
     // The connection first: what uses it is destroyed before it.
-    std::unique_ptr<XConnection> m_x;
+    std::unique_ptr<x11::XConnection> m_x;
     std::unique_ptr<PointerHider> m_hider;
     std::unique_ptr<PointerWatcher> m_watcher;
     std::unique_ptr<PointerVisibility> m_visibility;

@@ -1,9 +1,11 @@
-#include "cursorapp/CursorController.h"
+#include "CursorController.h"
 
-#include "cursorapp/PointerVisibility.h"
-#include "platform/PreferencesStore.h"
+#include "CursorLink.h"
+#include "PointerVisibility.h"
 
-CursorController::CursorController(platform::PreferencesStore &store, QObject *parent)
+using namespace Qt::StringLiterals;
+
+CursorController::CursorController(settings::PreferencesStore &store, QObject *parent)
     : QObject(parent)
     , m_store(store)
 {
@@ -15,8 +17,8 @@ QVariantMap CursorController::toggleCursorHotKey() const
 {
     // Always both entries as 32-bit integers, whatever the stored form held.
     return {
-        {QStringLiteral("keyCode"), m_settings.toggleCursorHotKey.keyCode()},
-        {QStringLiteral("modifiers"), m_settings.toggleCursorHotKey.modifiers()},
+        {settings::StoredKeyCombo::KeyCodeKey, m_settings.toggleCursorHotKey.keyCode},
+        {settings::StoredKeyCombo::ModifiersKey, m_settings.toggleCursorHotKey.modifiers},
     };
 }
 
@@ -37,11 +39,11 @@ void CursorController::setPointer(PointerVisibility *pointer)
 QVariantMap CursorController::properties() const
 {
     return {
-        {QStringLiteral("AutoShow"), autoShow()},
-        {QStringLiteral("IdleHide"), idleHide()},
-        {QStringLiteral("ToggleCursorHotKey"), toggleCursorHotKey()},
-        {QStringLiteral("Hidden"), hidden()},
-        {QStringLiteral("LoginItemHidden"), loginItemHidden()},
+        {u"AutoShow"_s, autoShow()},
+        {u"IdleHide"_s, idleHide()},
+        {u"ToggleCursorHotKey"_s, toggleCursorHotKey()},
+        {u"Hidden"_s, hidden()},
+        {u"LoginItemHidden"_s, loginItemHidden()},
     };
 }
 
@@ -64,7 +66,7 @@ bool CursorController::hasPointer()
     if (m_pointer)
         return true;
     if (calledFromDBus())
-        sendErrorReply(noDisplayError(), QStringLiteral("There is no X display on which to hide the pointer"));
+        sendErrorReply(dbuslink::NoDisplayError, u"There is no X display on which to hide the pointer"_s);
     return false;
 }
 

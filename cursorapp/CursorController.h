@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pane/QuillvaneSettings.h"
+#include "QuillvaneSettings.h"
 
 #include <QtDBus/qtdbusglobal.h>
 #include <QDBusContext>
@@ -27,9 +27,7 @@ class CursorController : public QObject, protected QDBusContext
     Q_PROPERTY(bool LoginItemHidden READ loginItemHidden)
 
 public:
-    static QString noDisplayError() { return QStringLiteral("org.quillvane.CursorController.Error.NoDisplay"); }
-
-    explicit CursorController(platform::PreferencesStore &store, QObject *parent = nullptr);
+    explicit CursorController(settings::PreferencesStore &store, QObject *parent = nullptr);
     ~CursorController() override;
 
     const QuillvaneSettings &settings() const { return m_settings; }
@@ -47,7 +45,7 @@ public:
     void setLoginItemHidden(bool hidden) { m_loginItemHidden = hidden; }
 
     // What Hide, Show and Toggle act on; none without an X display, when
-    // they answer with the error noDisplayError().
+    // they answer with the error dbuslink::NoDisplayError.
     void setPointer(PointerVisibility *pointer);
 
     // The properties as the bus shows them.
@@ -74,7 +72,7 @@ private:
 
     bool hasPointer();
 
-    platform::PreferencesStore &m_store;
+    settings::PreferencesStore &m_store;
     QuillvaneSettings m_settings;
     QPointer<PointerVisibility> m_pointer;
     bool m_loginItemHidden = false;

@@ -1,11 +1,14 @@
-#include "cursorapp/CursorServer.h"
+#include "CursorServer.h"
 
-#include "cursorapp/CursorController.h"
-#include "platform/ServiceConnection.h"
+#include "CursorController.h"
+#include "CursorLink.h"
+#include "ServiceConnection.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QLoggingCategory>
+
+using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcCursorServer, "quillvane.cursorapp.server", QtWarningMsg)
 
@@ -13,7 +16,7 @@ namespace {
 
 QString serverBusName()
 {
-    return platform::ServiceConnection::busNameForRegisteredName(QStringLiteral("QuillvaneServer"));
+    return dbuslink::ServiceConnection::busNameForRegisteredName(dbuslink::RegisteredName);
 }
 
 } // namespace
@@ -28,7 +31,7 @@ CursorServer::CursorServer(CursorController &controller, const QDBusConnection &
 CursorServer::~CursorServer()
 {
     if (m_exported)
-        m_bus.unregisterObject(platform::CursorControllerProxy::objectPath());
+        m_bus.unregisterObject(dbuslink::ObjectPath);
 }
 
 bool CursorServer::nameIsTaken() const
@@ -45,11 +48,11 @@ CursorServer::StartResult CursorServer::start()
 
     // When the bus goes away, libdbus hands the connection this signal from
     // the bus's local path before closing it.
-    m_bus.connect(QString(), QStringLiteral("/org/freedesktop/DBus/Local"),
-                  QStringLiteral("org.freedesktop.DBus.Local"), QStringLiteral("Disconnected"), this,
+    m_bus.connect(QString(), u"/org/freedesktop/DBus/Local"_s,
+                  u"org.freedesktop.DBus.Local"_s, u"Disconnected"_s, this,
                   SLOT(handleBusDisconnected()));
 
-    if (!m_bus.registerObject(platform::CursorControllerProxy::objectPath(), &m_controller,
+    if (!m_bus.registerObject(dbuslink::ObjectPath, &m_controller,
                               QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties)) {
         qCWarning(lcCursorServer) << "Cannot export the cursor controller:" << m_bus.lastError().message();
         return StartResult::Failed;
@@ -84,10 +87,10 @@ void CursorServer::announceChanges()
     m_announced = now;
     if (changed.isEmpty())
         return;
-    QDBusMessage signal = QDBusMessage::createSignal(platform::CursorControllerProxy::objectPath(),
-                                                     QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                     QStringLiteral("PropertiesChanged"));
-    signal << platform::CursorControllerProxy::interfaceName() << changed << QStringList();
+    QDBusMessage signal = QDBusMessage::createSignal(dbuslink::ObjectPath,
+                                                     u"org.freedesktop.DBus.Properties"_s,
+                                                     u"PropertiesChanged"_s);
+    signal << dbuslink::Interface << changed << QStringList();
     m_bus.send(signal);
 }
 

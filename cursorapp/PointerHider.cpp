@@ -1,27 +1,29 @@
-#include "cursorapp/PointerHider.h"
+#include "PointerHider.h"
 
-#include "cursorapp/XConnection.h"
+#include "XConnection.h"
 
 #include <xcb/xfixes.h>
 
-std::unique_ptr<PointerHider> PointerHider::create(XConnection &x, QString *whyNot)
+using namespace Qt::StringLiterals;
+
+std::unique_ptr<PointerHider> PointerHider::create(x11::XConnection &x, QString *errorString)
 {
     xcb_connection_t *c = x.get();
     const xcb_query_extension_reply_t *extension = xcb_get_extension_data(c, &xcb_xfixes_id);
     // The version must be asked before any other XFixes request.
-    const XcbReply<xcb_xfixes_query_version_reply_t> version(
+    const x11::XcbReply<xcb_xfixes_query_version_reply_t> version(
         extension && extension->present
             ? xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 4, 0), nullptr)
             : nullptr);
     x.flush();
     if (!version || version->major_version < 4) {
-        *whyNot = QStringLiteral("the X server cannot hide the pointer (it lacks XFixes 4)");
+        *errorString = u"the X server cannot hide the pointer (it lacks XFixes 4)"_s;
         return nullptr;
     }
     return std::unique_ptr<PointerHider>(new PointerHider(x));
 }
 
-PointerHider::PointerHider(XConnection &x)
+PointerHider::PointerHider(x11::XConnection &x)
     : m_x(x)
 {
 }

@@ -1,7 +1,6 @@
-#include "cursorapp/PointerVisibility.h"
+#include "PointerVisibility.h"
 
-#include "cursorapp/PointerHider.h"
-#include "cursorapp/PointerWatcher.h"
+#include "PointerInterfaces.h"
 
 #include <QLoggingCategory>
 
@@ -11,15 +10,15 @@
 
 Q_LOGGING_CATEGORY(lcPointerVisibility, "quillvane.cursorapp.visibility", QtWarningMsg)
 
-PointerVisibility::PointerVisibility(PointerHider &hider, PointerWatcher &watcher, QObject *parent)
+PointerVisibility::PointerVisibility(AbstractPointerHider &hider, AbstractPointerWatcher &watcher, QObject *parent)
     : QObject(parent)
     , m_hider(hider)
     , m_watcher(watcher)
 {
     m_idleTimer.setSingleShot(true);
     connect(&m_idleTimer, &QTimer::timeout, this, &PointerVisibility::handleIdleTimeout);
-    connect(&m_watcher, &PointerWatcher::moved, this, &PointerVisibility::handleMoved);
-    connect(&m_watcher, &PointerWatcher::buttonsReleased, this, &PointerVisibility::handleButtonsReleased);
+    connect(&m_watcher, &AbstractPointerWatcher::moved, this, &PointerVisibility::handleMoved);
+    connect(&m_watcher, &AbstractPointerWatcher::buttonsReleased, this, &PointerVisibility::handleButtonsReleased);
 }
 
 PointerVisibility::~PointerVisibility() = default;
@@ -118,7 +117,7 @@ void PointerVisibility::handleIdleTimeout()
 {
     if (m_hider.isHidden())
         return;
-    const PointerWatcher::Sample sample = m_watcher.sample();
+    const AbstractPointerWatcher::Sample sample = m_watcher.sample();
     if (sample.moved) {
         m_idleTimer.start();
         return;

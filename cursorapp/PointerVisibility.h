@@ -6,8 +6,8 @@
 #include <chrono>
 #include <optional>
 
-class PointerHider;
-class PointerWatcher;
+class AbstractPointerHider;
+class AbstractPointerWatcher;
 
 // Decides when the pointer is hidden and shown.
 //
@@ -25,7 +25,7 @@ class PointerVisibility : public QObject
 public:
     enum class HiddenBy { Nobody, Request, Idleness };
 
-    PointerVisibility(PointerHider &hider, PointerWatcher &watcher, QObject *parent = nullptr);
+    PointerVisibility(AbstractPointerHider &hider, AbstractPointerWatcher &watcher, QObject *parent = nullptr);
     ~PointerVisibility() override;
     Q_DISABLE_COPY_MOVE(PointerVisibility)
 
@@ -57,8 +57,8 @@ private:
     void handleButtonsReleased();
     void update();
 
-    PointerHider &m_hider;
-    PointerWatcher &m_watcher;
+    AbstractPointerHider &m_hider;
+    AbstractPointerWatcher &m_watcher;
     HiddenBy m_hiddenBy = HiddenBy::Nobody;
     bool m_autoShow = true;
     float m_idleHide = 0;

@@ -1,6 +1,6 @@
-#include "cursorapp/PointerWatcher.h"
+#include "PointerWatcher.h"
 
-#include "cursorapp/XConnection.h"
+#include "XConnection.h"
 
 #include <QLoggingCategory>
 
@@ -10,28 +10,25 @@ Q_LOGGING_CATEGORY(lcPointerWatcher, "quillvane.cursorapp.watcher", QtWarningMsg
 
 namespace {
 
-// The bit the server sets on events that a client sent with SendEvent.
-constexpr quint8 kSendEventBit = 0x80;
-
 constexpr quint16 kButtonMasks = XCB_KEY_BUT_MASK_BUTTON_1 | XCB_KEY_BUT_MASK_BUTTON_2 | XCB_KEY_BUT_MASK_BUTTON_3
                                  | XCB_KEY_BUT_MASK_BUTTON_4 | XCB_KEY_BUT_MASK_BUTTON_5;
 
 } // namespace
 
-PointerWatcher::PointerWatcher(XConnection &x, QObject *parent)
-    : QObject(parent)
+PointerWatcher::PointerWatcher(x11::XConnection &x, QObject *parent)
+    : AbstractPointerWatcher(parent)
     , m_x(x)
 {
     m_sampleTimer.setInterval(SampleInterval);
     connect(&m_sampleTimer, &QTimer::timeout, this, &PointerWatcher::handleSampleTimeout);
-    connect(&m_x, &XConnection::eventReceived, this, &PointerWatcher::handleEvent);
+    connect(&m_x, &x11::XConnection::eventReceived, this, &PointerWatcher::handleEvent);
 
     xcb_connection_t *c = m_x.get();
     const xcb_query_extension_reply_t *extension = xcb_get_extension_data(c, &xcb_input_id);
     if (extension && extension->present) {
         // 2.1 and later deliver raw events even while another client grabs
         // the pointer (a drag, an open menu).
-        const XcbReply<xcb_input_xi_query_version_reply_t> version(
+        const x11::XcbReply<xcb_input_xi_query_version_reply_t> version(
             xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
         if (version && version->major_version >= 2)
             m_xiOpcode = extension->major_opcode;
@@ -83,8 +80,8 @@ std::optional<PointerWatcher::Reading> PointerWatcher::read()
     if (!m_x.isConnected() || m_x.roots().isEmpty())
         return std::nullopt;
     xcb_connection_t *c = m_x.get();
-    const XcbReply<xcb_query_pointer_reply_t> reply(
-        xcb_query_pointer_reply(c, xcb_query_pointer(c, m_x.roots().constFirst()), nullptr));
+    const x11::XcbReply<xcb_query_pointer_reply_t> reply(
+        xcb_query_pointer_reply(c, xcb_query_pointer(c, m_x.defaultRoot()), nullptr));
     m_x.flush();
     if (!reply)
         return std::nullopt;
@@ -103,7 +100,7 @@ bool PointerWatcher::leftAnchor(const PointerPosition &position)
 
 void PointerWatcher::handleEvent(const xcb_generic_event_t &event)
 {
-    if (!m_xiOpcode || (event.response_type & ~kSendEventBit) != XCB_GE_GENERIC)
+    if (!m_xiOpcode || x11::eventType(event) != XCB_GE_GENERIC)
         return;
     const auto &generic = reinterpret_cast<const xcb_ge_generic_event_t &>(event);
     if (generic.extension != m_xiOpcode)

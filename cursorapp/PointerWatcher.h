@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QObject>
+#include "PointerInterfaces.h"
+
 #include <QTimer>
 
 #include <xcb/xcb.h>
@@ -8,7 +9,9 @@
 #include <chrono>
 #include <optional>
 
+namespace x11 {
 class XConnection;
+}
 
 // Where the pointer is, as a user would see it move.
 struct PointerPosition
@@ -35,7 +38,7 @@ struct PointerPosition
 // radius.
 //
 // Without XInput 2 the position is read once per sample interval all along.
-class PointerWatcher : public QObject
+class PointerWatcher : public AbstractPointerWatcher
 {
     Q_OBJECT
 
@@ -43,34 +46,15 @@ public:
     static constexpr int JitterRadius = 3; // pixels
     static constexpr std::chrono::milliseconds SampleInterval{100};
 
-    struct Sample
-    {
-        bool moved = false;       // left the anchor's radius (the anchor moved with it)
-        bool buttonsHeld = false; // a mouse button is down
-    };
-
-    explicit PointerWatcher(XConnection &x, QObject *parent = nullptr);
+    explicit PointerWatcher(x11::XConnection &x, QObject *parent = nullptr);
     ~PointerWatcher() override;
     Q_DISABLE_COPY_MOVE(PointerWatcher)
 
-    bool hasRawEvents() const { return m_xiOpcode != 0; }
-
-    // While watching, moved() follows every movement. Turning it on takes
-    // the current position as the anchor.
-    void setWatching(bool watching);
-    bool isWatching() const { return m_watching; }
-
-    // Takes the current position as the anchor.
-    void resetAnchor();
-    // Reads the pointer now. Movement found here is not signalled.
-    Sample sample();
-    // Emits buttonsReleased() once no mouse button is held, from the event
-    // loop (at once when none is held now).
-    void waitForButtonRelease();
-
-Q_SIGNALS:
-    void moved();
-    void buttonsReleased();
+    void setWatching(bool watching) override;
+    bool isWatching() const override { return m_watching; }
+    void resetAnchor() override;
+    Sample sample() override;
+    void waitForButtonRelease() override;
 
 private:
     struct Reading
@@ -87,7 +71,7 @@ private:
     void checkButtons();
     void updateSelection();
 
-    XConnection &m_x;
+    x11::XConnection &m_x;
     quint8 m_xiOpcode = 0; // 0: no XInput 2
     bool m_watching = false;
     bool m_sampling = false;          // between a motion hint and a still sample

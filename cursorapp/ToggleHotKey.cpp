@@ -1,10 +1,12 @@
-#include "cursorapp/ToggleHotKey.h"
+#include "ToggleHotKey.h"
 
-#include "hotkeys/PTHotKey.h"
-#include "hotkeys/PTHotKeyCenter.h"
-#include "platform/KeyCodeTable.h"
+#include "PTHotKey.h"
+#include "PTHotKeyCenter.h"
+#include "KeyCodeTable.h"
 
 #include <QLoggingCategory>
+
+using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcToggleHotKey, "quillvane.cursorapp.hotkey", QtInfoMsg)
 
@@ -13,7 +15,7 @@ namespace {
 // For log lines: the display string needs the key names of the pane bundle.
 QString describe(const PTKeyCombo &combo)
 {
-    return QStringLiteral("(key code %1, modifiers 0x%2)").arg(combo.keyCode()).arg(combo.modifiers(), 0, 16);
+    return u"(key code %1, modifiers 0x%2)"_s.arg(combo.keyCode()).arg(combo.modifiers(), 0, 16);
 }
 
 } // namespace
@@ -23,7 +25,7 @@ ToggleHotKey::ToggleHotKey(PTHotKeyCenter &center, std::chrono::milliseconds ret
     , m_center(center)
     , m_hotKey(std::make_shared<PTHotKey>())
 {
-    m_hotKey->setName(QStringLiteral("toggleCursorHotKey"));
+    m_hotKey->setName(u"toggleCursorHotKey"_s);
     m_hotKey->setTarget(this);
     m_hotKey->setAction("hotKeyPressed");
     m_retryTimer.setInterval(retryInterval);
@@ -42,7 +44,7 @@ PTKeyCombo ToggleHotKey::keyCombo() const
 
 bool ToggleHotKey::isRegistered() const
 {
-    return m_hotKey->carbonHotKey() != platform::HotKeyRef::Null;
+    return m_hotKey->carbonHotKey() != systemhotkeys::HotKeyRef::Null;
 }
 
 void ToggleHotKey::setKeyCombo(const PTKeyCombo &combo)
@@ -71,7 +73,7 @@ void ToggleHotKey::registerCombo()
         return;
     }
     // A key code that names no key is refused every time: no use trying again.
-    m_noSuchKey = platform::KeyCodeTable::xKeyCodes(combo.keyCode()).isEmpty();
+    m_noSuchKey = x11::KeyCodeTable::xKeyCodes(combo.keyCode()).isEmpty();
     if (m_noSuchKey) {
         qCWarning(lcToggleHotKey) << "The hot key has the key code" << combo.keyCode()
                                   << ", which names no key: the pointer cannot be toggled from the keyboard";

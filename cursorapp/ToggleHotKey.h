@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hotkeys/PTKeyCombo.h"
+#include "PTKeyCombo.h"
 
 #include <QObject>
 #include <QTimer>

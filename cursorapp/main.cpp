@@ -1,17 +1,19 @@
-#include "cursorapp/CursorApplication.h"
-#include "platform/FilePreferencesStore.h"
+#include "CursorApplication.h"
+#include "PreferencesStore.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+
+using namespace Qt::StringLiterals;
 
 int main(int argc, char *argv[])
 {
     // No GUI application object: it would insist on a display, and this
     // program also serves its settings where there is none.
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("Quillvane"));
+    QCoreApplication::setApplicationName(u"Quillvane"_s);
 
-    CursorApplication cursorApp(platform::FilePreferencesStore::standard(), QDBusConnection::sessionBus());
+    CursorApplication cursorApp(settings::PreferencesStore::standard(), QDBusConnection::sessionBus());
     // Queued: an end noticed while starting takes effect once the loop runs.
     QObject::connect(&cursorApp, &CursorApplication::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
     switch (cursorApp.start()) {

@@ -38,8 +38,8 @@ public:
     // with the page's outlets filled and its actions wired; then runs the
     // page's hook for a loaded view. On failure nothing of the page is left
     // but the plug-in and its translations, the page's hook has not run, and
-    // *error names the file and the reason.
-    static std::optional<LoadedPane> load(const QString &path, QObject *owner, QString *error);
+    // *errorString names the file and the reason.
+    static std::optional<LoadedPane> load(const QString &path, QObject *owner, QString *errorString);
 
     // The page bundles installed beside the program in PROGRAMFOLDER: the
     // *.prefPane folders in it and in the folder above it, by name.

@@ -1,4 +1,4 @@
-#include "host/SettingsWindow.h"
+#include "SettingsWindow.h"
 
 #include <QTabBar>
 #include <QTabWidget>

@@ -1,4 +1,4 @@
-#include "host/Translations.h"
+#include "Translations.h"
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -6,12 +6,14 @@
 
 #include <memory>
 
+using namespace Qt::StringLiterals;
+
 namespace host {
 
 bool installTranslator(const QString &folder, const QString &baseName)
 {
     auto translator = std::make_unique<QTranslator>(QCoreApplication::instance());
-    if (!translator->load(QLocale(), baseName, QStringLiteral("_"), folder))
+    if (!translator->load(QLocale(), baseName, u"_"_s, folder))
         return false;
     return QCoreApplication::installTranslator(translator.release());
 }

@@ -1,9 +1,9 @@
 // settings-host: the settings window. Opens settings page bundles and shows
 // them; with --screenshot it saves the window as an image and quits.
 
-#include "host/PaneLoader.h"
-#include "host/SettingsWindow.h"
-#include "host/Translations.h"
+#include "PaneLoader.h"
+#include "SettingsWindow.h"
+#include "Translations.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -12,6 +12,8 @@
 #include <QLoggingCategory>
 #include <QPixmap>
 #include <QTimer>
+
+using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcHost, "quillvane.host", QtInfoMsg)
 
@@ -37,14 +39,14 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("settings-host"));
-    QApplication::setApplicationVersion(QStringLiteral(QUILLVANE_VERSION));
+    QApplication::setApplicationName(u"settings-host"_s);
+    QApplication::setApplicationVersion(QString::fromLatin1(QUILLVANE_VERSION));
 
     // The host's texts, and the texts that the pages leave to the host such
     // as "(None)", come from the translations beside the program.
     const QString programFolder = QApplication::applicationDirPath();
-    host::installTranslator(programFolder + QStringLiteral("/translations"), QStringLiteral("settings-host"));
-    host::installTranslator(QLibraryInfo::path(QLibraryInfo::TranslationsPath), QStringLiteral("qtbase"));
+    host::installTranslator(programFolder + u"/translations"_s, u"settings-host"_s);
+    host::installTranslator(QLibraryInfo::path(QLibraryInfo::TranslationsPath), u"qtbase"_s);
     QApplication::setApplicationDisplayName(text(QT_TRANSLATE_NOOP("SettingsHost", "Settings")));
 
     QCommandLineParser parser;
@@ -52,13 +54,13 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption screenshotOption(
-        QStringLiteral("screenshot"),
+        u"screenshot"_s,
         text(QT_TRANSLATE_NOOP("SettingsHost",
                                "Save the window as an image in FILE once the pages have loaded, then quit.")),
         text(QT_TRANSLATE_NOOP("SettingsHost", "FILE")));
     parser.addOption(screenshotOption);
     parser.addPositionalArgument(
-        QStringLiteral("pages"),
+        u"pages"_s,
         text(QT_TRANSLATE_NOOP("SettingsHost", "The settings page bundles to open. Without any, "
                                                "the pages installed beside the program.")),
         text(QT_TRANSLATE_NOOP("SettingsHost", "[PAGE.prefPane...]")));

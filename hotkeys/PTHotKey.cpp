@@ -1,4 +1,4 @@
-#include "hotkeys/PTHotKey.h"
+#include "PTHotKey.h"
 
 #include <QLoggingCategory>
 #include <QMetaObject>
@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <memory>
 #include <typeinfo>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -48,5 +50,5 @@ void PTHotKey::invoke()
 
 QString PTHotKey::description() const
 {
-    return QStringLiteral("<%1: %2>").arg(runtimeClassName(*this), mKeyCombo.description());
+    return u"<%1: %2>"_s.arg(runtimeClassName(*this), mKeyCombo.description());
 }

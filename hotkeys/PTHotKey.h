@@ -1,8 +1,8 @@
 #pragma once
 
-#include "hotkeys/PTKeyCombo.h"
-#include "platform/Export.h"
-#include "platform/HotKeyEventSource.h"
+#include "PTKeyCombo.h"
+#include "Export.h"
+#include "HotKeyEventSource.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -36,8 +36,8 @@ public:
     QByteArray action() const { return mAction; }
     void setAction(const QByteArray &action) { mAction = action; }
 
-    platform::HotKeyRef carbonHotKey() const { return mCarbonHotKey; }
-    void setCarbonHotKey(platform::HotKeyRef carbonHotKey) { mCarbonHotKey = carbonHotKey; }
+    systemhotkeys::HotKeyRef carbonHotKey() const { return mCarbonHotKey; }
+    void setCarbonHotKey(systemhotkeys::HotKeyRef carbonHotKey) { mCarbonHotKey = carbonHotKey; }
 
     // Calls the action on the target with this hot key, on the calling
     // thread; does nothing without an action or target. A target without
@@ -52,5 +52,5 @@ private:
     PTKeyCombo mKeyCombo;
     QPointer<QObject> mTarget;
     QByteArray mAction;
-    platform::HotKeyRef mCarbonHotKey = platform::HotKeyRef::Null;
+    systemhotkeys::HotKeyRef mCarbonHotKey = systemhotkeys::HotKeyRef::Null;
 };

@@ -1,22 +1,28 @@
-#include "hotkeys/PTHotKeyCenter.h"
+#include "PTHotKeyCenter.h"
 
-#include "platform/AssertionHandler.h"
-#include "platform/X11HotKeyEventSource.h"
+#include "AssertionHandler.h"
+#include "X11HotKeyEventSource.h"
 
 #include <QLoggingCategory>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
 Q_LOGGING_CATEGORY(lcHotKeyCenter, "quillvane.hotkeys.center", QtWarningMsg)
 
-// The file name the center's programming errors are reported under.
-const QString kSourceFileName = QStringLiteral("PTHotKeyCenter");
+// The file name and line numbers that the center's programming errors are
+// reported under, one per check; they stay the same as the code moves.
+const QString kSourceFileName = u"PTHotKeyCenter"_s;
+constexpr int kUnregisterWithoutReferenceLine = 113;
+constexpr int kUnknownEventClassLine = 208;
+constexpr int kUnknownEventKindLine = 239;
 
 PTHotKeyCenter *_sharedHotKeyCenter = nullptr;
 
 quint32 hotKeySignature()
 {
-    return platform::osTypeFromString(u"PTHk");
+    return systemhotkeys::osTypeFromString(u"PTHk");
 }
 
 } // namespace
@@ -24,11 +30,11 @@ quint32 hotKeySignature()
 PTHotKeyCenter *PTHotKeyCenter::sharedCenter()
 {
     if (!_sharedHotKeyCenter)
-        _sharedHotKeyCenter = new PTHotKeyCenter(std::make_shared<platform::X11HotKeyEventSource>());
+        _sharedHotKeyCenter = new PTHotKeyCenter(std::make_shared<systemhotkeys::X11HotKeyEventSource>());
     return _sharedHotKeyCenter;
 }
 
-PTHotKeyCenter::PTHotKeyCenter(std::shared_ptr<platform::HotKeyEventSource> source)
+PTHotKeyCenter::PTHotKeyCenter(std::shared_ptr<systemhotkeys::HotKeyEventSource> source)
     : mSource(std::move(source))
 {
 }
@@ -58,9 +64,9 @@ bool PTHotKeyCenter::registerHotKey(const std::shared_ptr<PTHotKey> &hotKey)
     if (!combo.isValidHotKeyCombo())
         return true;
 
-    const platform::HotKeyID hotKeyID{hotKeySignature(), mNextKeyID};
+    const systemhotkeys::HotKeyID hotKeyID{hotKeySignature(), mNextKeyID};
     const auto registration = mSource->registerHotKey(quint32(combo.keyCode()), quint32(combo.modifiers()), hotKeyID);
-    if (registration.status != platform::noErr)
+    if (registration.status != systemhotkeys::noErr)
         return false;
 
     mHotKeyMap.insert(mNextKeyID, hotKey);
@@ -83,9 +89,9 @@ void PTHotKeyCenter::unregisterHotKey(const std::shared_ptr<PTHotKey> &hotKey)
                                   << "- another hot key is registered under that name";
         return;
     }
-    if (hotKey->carbonHotKey() == platform::HotKeyRef::Null)
-        platform::AssertionHandler::currentHandler()->handleFailureInMethod("unregisterHotKey", this, kSourceFileName,
-                                                                             113, QString());
+    if (hotKey->carbonHotKey() == systemhotkeys::HotKeyRef::Null)
+        hotkeys::AssertionHandler::currentHandler()->handleFailureInMethod(
+            "unregisterHotKey", this, kSourceFileName, kUnregisterWithoutReferenceLine, QString());
     _endRegistration(registered);
     _updateEventHandler();
 }
@@ -140,13 +146,13 @@ void PTHotKeyCenter::_updateEventHandler()
 {
     if (mHotKeys.isEmpty() || mEventHandlerInstalled)
         return;
-    mSource->installHandler([this](const platform::HotKeyEvent &event) { return _hotKeyEventHandler(event); });
+    mSource->installHandler([this](const systemhotkeys::HotKeyEvent &event) { return _hotKeyEventHandler(event); });
     mEventHandlerInstalled = true;
 }
 
 // Where events come in from the event loop: an exception must not unwind
 // into the event dispatch, where it would end the application.
-qint32 PTHotKeyCenter::_hotKeyEventHandler(const platform::HotKeyEvent &event)
+qint32 PTHotKeyCenter::_hotKeyEventHandler(const systemhotkeys::HotKeyEvent &event)
 {
     try {
         return sendCarbonEvent(event);
@@ -155,42 +161,42 @@ qint32 PTHotKeyCenter::_hotKeyEventHandler(const platform::HotKeyEvent &event)
     } catch (...) {
         qCWarning(lcHotKeyCenter) << "Hot key event not handled: unknown exception";
     }
-    return platform::eventNotHandledErr;
+    return systemhotkeys::eventNotHandledErr;
 }
 
-qint32 PTHotKeyCenter::sendCarbonEvent(const platform::HotKeyEvent &event)
+qint32 PTHotKeyCenter::sendCarbonEvent(const systemhotkeys::HotKeyEvent &event)
 {
-    platform::AssertionHandler *assertions = platform::AssertionHandler::currentHandler();
-    if (event.eventClass() != platform::kEventClassKeyboard)
-        assertions->handleFailureInMethod("sendCarbonEvent", this, kSourceFileName, 208,
-                                          QStringLiteral("Unknown event class"));
+    hotkeys::AssertionHandler *assertions = hotkeys::AssertionHandler::currentHandler();
+    if (event.eventClass() != systemhotkeys::kEventClassKeyboard)
+        assertions->handleFailureInMethod("sendCarbonEvent", this, kSourceFileName, kUnknownEventClassLine,
+                                          u"Unknown event class"_s);
 
-    platform::HotKeyID hotKeyID;
-    const qint32 status = event.parameter(platform::kEventParamDirectObject, platform::typeEventHotKeyID, &hotKeyID);
-    if (status != platform::noErr)
+    systemhotkeys::HotKeyID hotKeyID;
+    const qint32 status = event.parameter(systemhotkeys::kEventParamDirectObject, systemhotkeys::typeEventHotKeyID, &hotKeyID);
+    if (status != systemhotkeys::noErr)
         return status;
 
     if (hotKeyID.signature != hotKeySignature()) {
         qCDebug(lcHotKeyCenter) << "Hot key event of another component, signature" << Qt::hex << hotKeyID.signature;
-        return platform::eventNotHandledErr;
+        return systemhotkeys::eventNotHandledErr;
     }
     // Kept for the whole dispatch: the action may unregister it.
     const std::shared_ptr<PTHotKey> hotKey = mHotKeyMap.value(hotKeyID.id);
     if (!hotKey) {
         qCDebug(lcHotKeyCenter) << "Hot key event for ID" << hotKeyID.id << ", which is not registered (any more)";
-        return platform::eventNotHandledErr;
+        return systemhotkeys::eventNotHandledErr;
     }
 
     switch (event.eventKind()) {
-    case platform::kEventHotKeyReleased:
+    case systemhotkeys::kEventHotKeyReleased:
         _hotKeyUp(hotKey);
         break;
-    case platform::kEventHotKeyPressed:
+    case systemhotkeys::kEventHotKeyPressed:
         _hotKeyDown(hotKey);
         break;
     default:
-        assertions->handleFailureInMethod("sendCarbonEvent", this, kSourceFileName, 239,
-                                          QStringLiteral("Unknown event kind"));
+        assertions->handleFailureInMethod("sendCarbonEvent", this, kSourceFileName, kUnknownEventKindLine,
+                                          u"Unknown event kind"_s);
     }
     return status;
 }
@@ -209,7 +215,7 @@ void PTHotKeyCenter::_endRegistration(const std::shared_ptr<PTHotKey> &hotKey)
     mSource->unregisterHotKey(hotKey->carbonHotKey());
     mHotKeys.removeIf([&](const auto &entry) { return entry.value() == hotKey; });
     mHotKeyMap.removeIf([&](const auto &entry) { return entry.value() == hotKey; });
-    hotKey->setCarbonHotKey(platform::HotKeyRef::Null);
+    hotKey->setCarbonHotKey(systemhotkeys::HotKeyRef::Null);
 }
 
 bool PTHotKeyCenter::_isRegistered(const std::shared_ptr<PTHotKey> &hotKey) const

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "hotkeys/PTHotKey.h"
-#include "platform/Export.h"
-#include "platform/HotKeyEventSource.h"
+#include "PTHotKey.h"
+#include "Export.h"
+#include "HotKeyEventSource.h"
 
 #include <QHash>
 #include <QList>
@@ -21,7 +21,7 @@ public:
     // main thread, with the application object existing), never destroyed.
     static PTHotKeyCenter *sharedCenter();
 
-    explicit PTHotKeyCenter(std::shared_ptr<platform::HotKeyEventSource> source);
+    explicit PTHotKeyCenter(std::shared_ptr<systemhotkeys::HotKeyEventSource> source);
     // Ends no registration; removes its event handler from the source.
     ~PTHotKeyCenter();
     Q_DISABLE_COPY_MOVE(PTHotKeyCenter)
@@ -54,7 +54,7 @@ public:
     // its registration ended) answers eventNotHandledErr. An event of another
     // class or kind is a programming error, reported through the assertion
     // handler, which throws.
-    qint32 sendCarbonEvent(const platform::HotKeyEvent &event);
+    qint32 sendCarbonEvent(const systemhotkeys::HotKeyEvent &event);
 
 private:
     void _updateEventHandler();
@@ -64,9 +64,9 @@ private:
     // the hot key's reference to it.
     void _endRegistration(const std::shared_ptr<PTHotKey> &hotKey);
     bool _isRegistered(const std::shared_ptr<PTHotKey> &hotKey) const;
-    qint32 _hotKeyEventHandler(const platform::HotKeyEvent &event);
+    qint32 _hotKeyEventHandler(const systemhotkeys::HotKeyEvent &event);
 
-    std::shared_ptr<platform::HotKeyEventSource> mSource;
+    std::shared_ptr<systemhotkeys::HotKeyEventSource> mSource;
     // By the name the hot key had when it was registered.
     QHash<QString, std::shared_ptr<PTHotKey>> mHotKeys;
     // By the number of the ID it is registered under.

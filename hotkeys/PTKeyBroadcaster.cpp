@@ -1,8 +1,8 @@
-#include "hotkeys/PTKeyBroadcaster.h"
+#include "PTKeyBroadcaster.h"
 
-#include "hotkeys/PTKeyCombo.h"
-#include "platform/KeyCodeTable.h"
-#include "platform/NotificationCenter.h"
+#include "PTKeyCombo.h"
+#include "KeyCodeTable.h"
+#include "NotificationCenter.h"
 
 #include <QApplication>
 #include <QFocusEvent>
@@ -12,16 +12,19 @@
 #include <array>
 #include <optional>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
-// Key-event modifier flag, Carbon value; the last row ends the table.
-constexpr std::array<std::array<quint64, 2>, 6> cocoaToCarbon{{
-    {0x100000, 0x100},  // Command
-    {0x80000, 0x800},   // Option
-    {0x40000, 0x1000},  // Control
-    {0x20000, 0x200},   // Shift
-    {0x800000, 0x8000}, // function key
-    {0, 0},
+using x11::KeyCodeTable;
+
+// Key-event modifier flag, Carbon value.
+constexpr std::array<std::array<quint64, 2>, 5> cocoaToCarbon{{
+    {PTKeyBroadcaster::CommandKeyMask, KeyCodeTable::CommandKey},
+    {PTKeyBroadcaster::AlternateKeyMask, KeyCodeTable::OptionKey},
+    {PTKeyBroadcaster::ControlKeyMask, KeyCodeTable::ControlKey},
+    {PTKeyBroadcaster::ShiftKeyMask, KeyCodeTable::ShiftKey},
+    {PTKeyBroadcaster::FunctionKeyMask, KeyCodeTable::FunctionKey},
 }};
 
 struct KeyPosition
@@ -103,13 +106,18 @@ std::optional<qint16> keyCodeFromNative(const QKeyEvent &event)
     const quint32 scanCode = event.nativeScanCode();
     if (scanCode == 0 || scanCode > 0xff)
         return std::nullopt;
-    const std::optional<qint32> keyCode = platform::KeyCodeTable::virtualKeyCode(quint8(scanCode));
+    const std::optional<qint32> keyCode = KeyCodeTable::virtualKeyCode(quint8(scanCode));
     if (!keyCode)
         return std::nullopt;
     return qint16(*keyCode);
 }
 
 } // namespace
+
+QString PTKeyBroadcaster::keyComboKey()
+{
+    return u"keyCombo"_s;
+}
 
 PTKeyBroadcaster::PTKeyBroadcaster(QWidget *parent)
     : QPushButton(parent)
@@ -119,7 +127,6 @@ PTKeyBroadcaster::PTKeyBroadcaster(QWidget *parent)
 qint64 PTKeyBroadcaster::cocoaModifiersAsCarbonModifiers(qint64 cocoaModifiers) const
 {
     qint64 carbonModifiers = 0;
-    // Every row, the end row included: its flag shares no bit with anything.
     for (const auto &[cocoaFlag, carbonValue] : cocoaToCarbon) {
         if (quint64(cocoaModifiers) & cocoaFlag)
             carbonModifiers += qint64(carbonValue);
@@ -155,7 +162,7 @@ qint64 PTKeyBroadcaster::modifierFlagsForEvent(const QKeyEvent &event, qint16 ke
     if (modifiers & Qt::KeypadModifier)
         flags |= NumericPadKeyMask;
     // Only an event from the X server has its key state as native modifiers.
-    if (event.nativeScanCode() != 0 && (event.nativeModifiers() & platform::KeyCodeTable::XLock))
+    if (event.nativeScanCode() != 0 && (event.nativeModifiers() & KeyCodeTable::XLock))
         flags |= AlphaShiftKeyMask;
     if (std::find(kFunctionFlagKeyCodes.cbegin(), kFunctionFlagKeyCodes.cend(), keyCode)
         != kFunctionFlagKeyCodes.cend()) {
@@ -265,7 +272,7 @@ void PTKeyBroadcaster::_bcastKeyCode(qint16 keyCode, qint64 modifiers)
 {
     const PTKeyCombo keyCombo = PTKeyCombo::keyComboWithKeyCode(qint32(keyCode), qint32(modifiers));
     const QVariantMap userInfo{{keyComboKey(), QVariant::fromValue(keyCombo)}};
-    platform::NotificationCenter::defaultCenter()->postNotificationName(PTKeyBroadcasterKeyEvent, this, userInfo);
+    hotkeys::NotificationCenter::defaultCenter()->postNotificationName(PTKeyBroadcasterKeyEvent, this, userInfo);
 }
 
 void PTKeyBroadcaster::_bcastEvent(QKeyEvent *event)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Export.h"
+#include "Export.h"
 
 #include <QLatin1StringView>
 #include <QPushButton>
@@ -33,7 +33,7 @@ public:
     static constexpr qint64 FunctionKeyMask = 0x800000;
 
     // The user info key of the posted combination.
-    static QString keyComboKey() { return QStringLiteral("keyCombo"); }
+    static QString keyComboKey();
 
     explicit PTKeyBroadcaster(QWidget *parent = nullptr);
 

@@ -1,6 +1,7 @@
-#include "hotkeys/PTKeyCodeTranslator.h"
+#include "PTKeyCodeTranslator.h"
 
-#include "platform/KeyCodeTable.h"
+#include "KeyCodeTable.h"
+#include "XConnection.h"
 
 #include <QByteArray>
 #include <QLoggingCategory>
@@ -18,6 +19,8 @@
 #include <optional>
 #include <utility>
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 Q_LOGGING_CATEGORY(lcKeyCodeTranslator, "quillvane.hotkeys.translator", QtWarningMsg)
@@ -25,13 +28,6 @@ Q_LOGGING_CATEGORY(lcKeyCodeTranslator, "quillvane.hotkeys.translator", QtWarnin
 struct FreeDeleter
 {
     void operator()(void *p) const { std::free(p); }
-};
-template<typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
-
-struct ConnectionDeleter
-{
-    void operator()(xcb_connection_t *c) const { xcb_disconnect(c); }
 };
 
 struct ContextDeleter
@@ -72,8 +68,8 @@ LayoutInUse layoutInUse(const std::shared_ptr<xkb_keymap> &keymap, const QByteAr
 }
 
 // The X server's core keyboard, on a connection of its own. Keyboard changes
-// are noticed through XKB's notifications, which queue up on the connection
-// until the next look.
+// are noticed through XKB's notifications, which the connection hands out
+// from the event loop or, at the latest, at the next look.
 class KeyboardServer
 {
 public:
@@ -82,7 +78,7 @@ public:
     static KeyboardServer *instance()
     {
         static std::unique_ptr<KeyboardServer> server;
-        if (server && xcb_connection_has_error(server->m_connection.get())) {
+        if (server && !server->m_x->isConnected()) {
             qCWarning(lcKeyCodeTranslator) << "Lost the connection to the X server";
             server.reset();
         }
@@ -94,14 +90,11 @@ public:
     // Nothing when the server does not answer.
     std::optional<LayoutInUse> current()
     {
-        xcb_connection_t *c = m_connection.get();
+        xcb_connection_t *c = m_x->get();
         // The round trip also brings in every change notified before it.
-        const Reply<xcb_xkb_get_state_reply_t> state(
+        const x11::XcbReply<xcb_xkb_get_state_reply_t> state(
             xcb_xkb_get_state_reply(c, xcb_xkb_get_state(c, m_deviceId), nullptr));
-        while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
-            if ((event->response_type & 0x7f) == m_xkbFirstEvent)
-                m_changed = true;
-        }
+        m_x->dispatchPending();
         if (!state)
             return std::nullopt;
         if (m_changed || !m_keymap) {
@@ -120,34 +113,39 @@ public:
 private:
     static std::unique_ptr<KeyboardServer> connect()
     {
-        std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection(xcb_connect(nullptr, nullptr));
-        if (xcb_connection_has_error(connection.get()))
+        QString errorString;
+        std::unique_ptr<x11::XConnection> x = x11::XConnection::open({}, &errorString);
+        if (!x)
             return {};
         quint8 firstEvent = 0;
-        if (!xkb_x11_setup_xkb_extension(connection.get(), XKB_X11_MIN_MAJOR_XKB_VERSION,
-                                         XKB_X11_MIN_MINOR_XKB_VERSION, XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS,
-                                         nullptr, nullptr, &firstEvent, nullptr)) {
+        if (!xkb_x11_setup_xkb_extension(x->get(), XKB_X11_MIN_MAJOR_XKB_VERSION, XKB_X11_MIN_MINOR_XKB_VERSION,
+                                         XKB_X11_SETUP_XKB_EXTENSION_NO_FLAGS, nullptr, nullptr, &firstEvent,
+                                         nullptr)) {
             static bool warned = false;
             if (!std::exchange(warned, true))
                 qCWarning(lcKeyCodeTranslator) << "The X server has no XKB; translating with the default keymap";
             return {};
         }
-        const int32_t deviceId = xkb_x11_get_core_keyboard_device_id(connection.get());
+        const int32_t deviceId = xkb_x11_get_core_keyboard_device_id(x->get());
         if (deviceId < 0)
             return {};
         constexpr uint16_t events = XCB_XKB_EVENT_TYPE_NEW_KEYBOARD_NOTIFY | XCB_XKB_EVENT_TYPE_MAP_NOTIFY;
-        xcb_xkb_select_events(connection.get(), xcb_xkb_device_spec_t(deviceId), events, 0, events, 0xffff,
-                              0xffff, nullptr);
+        xcb_xkb_select_events(x->get(), xcb_xkb_device_spec_t(deviceId), events, 0, events, 0xffff, 0xffff,
+                              nullptr);
         auto server = std::unique_ptr<KeyboardServer>(new KeyboardServer);
-        server->m_connection = std::move(connection);
+        QObject::connect(x.get(), &x11::XConnection::eventReceived, x.get(),
+                         [server = server.get(), firstEvent](const xcb_generic_event_t &event) {
+                             if (x11::eventType(event) == firstEvent)
+                                 server->m_changed = true;
+                         });
+        x->flush();
+        server->m_x = std::move(x);
         server->m_deviceId = deviceId;
-        server->m_xkbFirstEvent = firstEvent;
         return server;
     }
 
-    std::unique_ptr<xcb_connection_t, ConnectionDeleter> m_connection;
+    std::unique_ptr<x11::XConnection> m_x;
     int32_t m_deviceId = -1;
-    quint8 m_xkbFirstEvent = 0;
     bool m_changed = true;
     std::shared_ptr<xkb_keymap> m_keymap;
     QByteArray m_keymapText;
@@ -240,7 +238,7 @@ QString PTKeyCodeTranslator::translateKeyCode(qint16 keyCode) const
 {
     char32_t character = 0;
     xkb_keymap *keymap = mKeyboardLayout.keymap.get();
-    const auto xKeyCode = platform::KeyCodeTable::xKeyCode(keyCode);
+    const auto xKeyCode = x11::KeyCodeTable::xKeyCode(keyCode);
     if (keymap && xKeyCode) {
         // A key with fewer layouts than the keymap wraps around, as the
         // server does.
@@ -266,5 +264,5 @@ QString PTKeyCodeTranslator::layoutName() const
 
 QString PTKeyCodeTranslator::description() const
 {
-    return QStringLiteral("PTKeyCodeTranslator layout=%1 (%2)").arg(layoutName(), QStringLiteral("uchr"));
+    return u"PTKeyCodeTranslator layout=%1 (%2)"_s.arg(layoutName(), u"uchr"_s);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/Export.h"
+#include "Export.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -1,48 +1,40 @@
-#include "hotkeys/PTKeyCombo.h"
+#include "PTKeyCombo.h"
 
-#include <cmath>
-#include <limits>
+#include "Bundle.h"
+#include "KeyCodeTable.h"
+#include "PropertyList.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+
+#include <array>
+
+using namespace Qt::StringLiterals;
+
+Q_LOGGING_CATEGORY(lcKeyComboDisplay, "quillvane.hotkeys.display", QtWarningMsg)
 
 namespace {
 
-// The integer reading of one entry of the dictionary form; nullopt for a
-// missing entry, for anything that is not a number, and for a number outside
-// the signed 32-bit range, so that a stray value never wraps into another key.
-std::optional<qint32> readEntry(const QVariantMap &dictionary, const QString &key)
+struct ModifierGlyph
 {
-    const QVariant value = dictionary.value(key);
-    constexpr qint64 low = std::numeric_limits<qint32>::min();
-    constexpr qint64 high = std::numeric_limits<qint32>::max();
-    switch (value.typeId()) {
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong: {
-        const qint64 number = value.toLongLong();
-        if (number >= low && number <= high)
-            return qint32(number);
-        return std::nullopt;
-    }
-    case QMetaType::ULong:
-    case QMetaType::ULongLong: {
-        const quint64 number = value.toULongLong();
-        if (number <= quint64(high))
-            return qint32(number);
-        return std::nullopt;
-    }
-    case QMetaType::Float:
-    case QMetaType::Double: {
-        // A real takes its integer part, as a number's integer reading does.
-        const double number = std::trunc(value.toDouble());
-        if (std::isfinite(number) && number >= double(low) && number <= double(high))
-            return qint32(number);
-        return std::nullopt;
-    }
-    default:
-        return std::nullopt;
-    }
+    quint64 mask;
+    char16_t glyph;
+};
+
+// Always shown in this order, whatever the numeric order of the bits.
+constexpr std::array<ModifierGlyph, 4> modToChar{{
+    {x11::KeyCodeTable::CommandKey, u'\u2318'},
+    {x11::KeyCodeTable::OptionKey, u'\u2325'},
+    {x11::KeyCodeTable::ControlKey, u'\u005E'},
+    {x11::KeyCodeTable::ShiftKey, u'\u21E7'},
+}};
+
+// Filled once the resource has been read; stays empty, and is looked for
+// again at the next key name, while it is missing.
+std::optional<QVariantMap> &keyCodes()
+{
+    static std::optional<QVariantMap> cache;
+    return cache;
 }
 
 } // namespace
@@ -54,16 +46,14 @@ PTKeyCombo::PTKeyCombo(qint32 keyCode, qint32 modifiers)
 }
 
 PTKeyCombo::PTKeyCombo(const QVariant &plistRepresentation)
+    : PTKeyCombo(settings::StoredKeyCombo::fromDictionary(plistRepresentation))
 {
-    // Anything but a dictionary reads as no dictionary: the clear combination.
-    const QVariantMap dictionary = plistRepresentation.typeId() == QMetaType::QVariantMap
-        ? plistRepresentation.toMap()
-        : QVariantMap();
-    // Key code 0 is a real key (A): only negative key codes mean "no key".
-    const qint32 keyCode = readEntry(dictionary, QStringLiteral("keyCode")).value_or(-1);
-    const qint32 modifiers = readEntry(dictionary, QStringLiteral("modifiers")).value_or(-1);
-    mKeyCode = keyCode < 0 ? -1 : keyCode;
-    mModifiers = modifiers < 1 ? -1 : modifiers;
+}
+
+PTKeyCombo::PTKeyCombo(const settings::StoredKeyCombo &stored)
+    : mKeyCode(stored.keyCode)
+    , mModifiers(stored.modifiers)
+{
 }
 
 PTKeyCombo PTKeyCombo::clearKeyCombo()
@@ -78,13 +68,65 @@ PTKeyCombo PTKeyCombo::keyComboWithKeyCode(qint32 keyCode, qint32 modifiers)
 
 QVariantMap PTKeyCombo::plistRepresentation() const
 {
-    return {
-        {QStringLiteral("keyCode"), qint64(keyCode())},
-        {QStringLiteral("modifiers"), qint64(modifiers())},
-    };
+    return storedForm().dictionary();
 }
 
 bool PTKeyCombo::isEqual(const PTKeyCombo &other) const
 {
     return keyCode() == other.keyCode() && modifiers() == other.modifiers();
+}
+
+// The display string: modifier glyphs followed by the key's name from the
+// PTKeyCodes resource.
+QString PTKeyCombo::description() const
+{
+    if (!isValidHotKeyCombo()) {
+        // Looked up through the application's translators, so that the host
+        // localises it; without one, the text itself.
+        return QCoreApplication::translate("PTKeyCombo", "(None)");
+    }
+    return _stringForModifiers(qint64(modifiers())) + _stringForKeyCode(qint16(keyCode()));
+}
+
+QString PTKeyCombo::_stringForModifiers(qint64 modifiers)
+{
+    QString glyphs;
+    for (const ModifierGlyph &row : modToChar) {
+        if (quint64(modifiers) & row.mask)
+            glyphs += QChar(row.glyph);
+    }
+    return glyphs;
+}
+
+QString PTKeyCombo::_stringForKeyCode(qint16 keyCode)
+{
+    if (const std::optional<QVariantMap> names = _keyCodesDictionary()) {
+        const QVariant name = names->value(QString::number(keyCode));
+        if (name.typeId() == QMetaType::QString)
+            return name.toString();
+    }
+    // Upper-case hexadecimal of the key code widened with its sign to 32 bits.
+    return QString::number(quint32(qint32(keyCode)), 16).toUpper();
+}
+
+std::optional<QVariantMap> PTKeyCombo::_keyCodesDictionary()
+{
+    std::optional<QVariantMap> &cache = keyCodes();
+    if (cache)
+        return cache;
+
+    const settings::Bundle bundle =
+        settings::Bundle::forAddress(reinterpret_cast<const void *>(&PTKeyCombo::_keyCodesDictionary));
+    const QString path = bundle.pathForResource(u"PTKeyCodes"_s, u"plist"_s);
+    if (path.isEmpty())
+        return std::nullopt;
+
+    QString error;
+    const QVariant dictionary = settings::PropertyList::readDictionaryFile(path, &error);
+    if (!dictionary.isValid()) {
+        qCWarning(lcKeyComboDisplay) << "Key names unavailable: cannot read" << path << ":" << error;
+        return std::nullopt;
+    }
+    cache = dictionary.toMap();
+    return cache;
 }

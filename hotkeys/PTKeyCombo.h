@@ -1,6 +1,7 @@
 #pragma once
 
-#include "platform/Export.h"
+#include "Export.h"
+#include "StoredKeyCombo.h"
 
 #include <QMetaType>
 #include <QString>
@@ -17,16 +18,17 @@ class QUILLVANE_EXPORT PTKeyCombo
 public:
     PTKeyCombo() = default;
     PTKeyCombo(qint32 keyCode, qint32 modifiers);
-    // Reads the dictionary form {"keyCode", "modifiers"}. Anything that is
-    // not a dictionary reads as the clear combination; an entry that is
-    // missing, not a number or outside the signed 32-bit range reads as 0.
-    // A key code below 0 and modifiers below 1 then become -1.
+    // Reads the dictionary form {"keyCode", "modifiers"} by the rule of
+    // settings::StoredKeyCombo: anything that is not a dictionary reads as the
+    // clear combination.
     explicit PTKeyCombo(const QVariant &plistRepresentation);
+    explicit PTKeyCombo(const settings::StoredKeyCombo &stored);
 
     static PTKeyCombo clearKeyCombo();
     static PTKeyCombo keyComboWithKeyCode(qint32 keyCode, qint32 modifiers);
 
     QVariantMap plistRepresentation() const;
+    settings::StoredKeyCombo storedForm() const { return {mKeyCode, mModifiers}; }
 
     qint32 keyCode() const { return mKeyCode; }
     qint32 modifiers() const { return mModifiers; }

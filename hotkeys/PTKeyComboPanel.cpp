@@ -1,20 +1,20 @@
-#include "hotkeys/PTKeyComboPanel.h"
+#include "PTKeyComboPanel.h"
 
-#include "hotkeys/PTHotKey.h"
-#include "hotkeys/PTHotKeyCenter.h"
-#include "hotkeys/PTKeyBroadcaster.h"
+#include "InterfaceFile.h"
+#include "PTHotKey.h"
+#include "PTHotKeyCenter.h"
+#include "PTKeyBroadcaster.h"
 
-#include <QAbstractButton>
 #include <QDialog>
 #include <QEvent>
-#include <QFile>
 #include <QLoggingCategory>
 #include <QMetaMethod>
-#include <QUiLoader>
 #include <QWindow>
 
 #include <exception>
 #include <utility>
+
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -22,27 +22,17 @@ Q_LOGGING_CATEGORY(lcKeyComboPanel, "quillvane.hotkeys.panel", QtInfoMsg)
 
 PTKeyComboPanel *_sharedKeyComboPanel = nullptr;
 
-// Qt's loader, which also makes the key broadcaster of the interface file.
-class PanelUiLoader : public QUiLoader
-{
-public:
-    QWidget *createWidget(const QString &className, QWidget *parent, const QString &name) override
-    {
-        if (className == QLatin1String("PTKeyBroadcaster")) {
-            auto *broadcaster = new PTKeyBroadcaster(parent);
-            broadcaster->setObjectName(name);
-            return broadcaster;
-        }
-        return QUiLoader::createWidget(className, parent, name);
-    }
-};
-
 QByteArray delegateSignature()
 {
     return QMetaObject::normalizedSignature("keyComboPanelEnded(PTKeyComboPanel*)");
 }
 
 } // namespace
+
+QString PTKeyComboPanel::defaultWindowNibPath()
+{
+    return u":/quillvane/PTKeyComboPanel.ui"_s;
+}
 
 PTKeyComboPanel *PTKeyComboPanel::sharedPanel()
 {
@@ -53,15 +43,15 @@ PTKeyComboPanel *PTKeyComboPanel::sharedPanel()
 
 PTKeyComboPanel::PTKeyComboPanel(const QString &windowNibPath, QObject *parent)
     : QObject(parent)
-    , mTitleFormat(QStringLiteral("empty"))
-    , mKeyName(QStringLiteral("empty"))
+    , mTitleFormat(u"empty"_s)
+    , mKeyName(u"empty"_s)
     , m_windowNibPath(windowNibPath.isEmpty() ? defaultWindowNibPath() : windowNibPath)
 {
 }
 
 PTKeyComboPanel::~PTKeyComboPanel()
 {
-    platform::NotificationCenter::defaultCenter()->removeObserver(m_observer);
+    hotkeys::NotificationCenter::defaultCenter()->removeObserver(m_observer);
     releaseKeyboard();
     if (m_window) {
         m_window->removeEventFilter(this);
@@ -72,8 +62,7 @@ PTKeyComboPanel::~PTKeyComboPanel()
 
 QDialog *PTKeyComboPanel::window()
 {
-    if (!m_windowLoaded && loadWindow()) {
-        m_windowLoaded = true;
+    if (!m_window && loadWindow()) {
         windowDidLoad();
         // What was set before shows now, the title filled in.
         _refreshContents();
@@ -83,66 +72,37 @@ QDialog *PTKeyComboPanel::window()
 
 bool PTKeyComboPanel::loadWindow()
 {
-    QFile file(m_windowNibPath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcKeyComboPanel).noquote()
-            << "Cannot read the recording panel's interface file" << m_windowNibPath << "-" << file.errorString();
-        return false;
-    }
-    PanelUiLoader loader;
-    QWidget *root = loader.load(&file);
-    auto *dialog = qobject_cast<QDialog *>(root);
+    // The file's broadcaster is made here, where the panel's code knows it.
+    const auto makeBroadcaster = [](const QString &className, QWidget *parent) -> QObject * {
+        return className == u"PTKeyBroadcaster"_s ? new PTKeyBroadcaster(parent) : nullptr;
+    };
+    QString errorString;
+    std::unique_ptr<QWidget> root = panecontract::InterfaceFile::load(m_windowNibPath, makeBroadcaster, &errorString);
+    auto *dialog = qobject_cast<QDialog *>(root.get());
     if (!dialog) {
         qCWarning(lcKeyComboPanel).noquote()
-            << "The recording panel's interface file" << m_windowNibPath << "does not make a dialog:"
-            << (root ? QString::fromLatin1(root->metaObject()->className()) : loader.errorString());
-        delete root;
+            << "The recording panel's interface file" << m_windowNibPath
+            << (root ? u"does not make a dialog but a %1"_s.arg(QLatin1StringView(root->metaObject()->className()))
+                     : errorString);
         return false;
     }
+    if (!panecontract::InterfaceFile::bind(this, dialog, &errorString)) {
+        qCWarning(lcKeyComboPanel).noquote()
+            << "The recording panel's interface file" << m_windowNibPath << errorString;
+        mTitleField = nullptr;
+        mComboField = nullptr;
+        mKeyBcaster = nullptr;
+        return false;
+    }
+    root.release();
     m_window = dialog;
     m_windowObject = dialog;
     // The window is used again after each close.
     dialog->setAttribute(Qt::WA_DeleteOnClose, false);
-
-    const auto textOutlet = [&](const char *name) -> QWidget * {
-        auto *widget = dialog->findChild<QWidget *>(QLatin1String(name));
-        if (!widget || widget->metaObject()->indexOfProperty("text") < 0) {
-            qCWarning(lcKeyComboPanel) << "The recording panel has no text field named" << name;
-            return nullptr;
-        }
-        return widget;
-    };
-    mTitleField = textOutlet("mTitleField");
-    mComboField = textOutlet("mComboField");
-    mKeyBcaster = dialog->findChild<PTKeyBroadcaster *>(QStringLiteral("mKeyBcaster"));
-    if (!mKeyBcaster)
-        qCWarning(lcKeyComboPanel) << "The recording panel has no key broadcaster named mKeyBcaster";
-
-    connectActions();
     connect(dialog, &QDialog::finished, this, &PTKeyComboPanel::windowFinished);
     connect(dialog, &QObject::destroyed, this, &PTKeyComboPanel::windowDestroyed);
     dialog->installEventFilter(this);
     return true;
-}
-
-void PTKeyComboPanel::connectActions()
-{
-    const QList<QAbstractButton *> buttons = m_window->findChildren<QAbstractButton *>();
-    for (QAbstractButton *button : buttons) {
-        const QVariant action = button->property("action");
-        if (!action.isValid())
-            continue;
-        const QByteArray signature = QMetaObject::normalizedSignature(action.toString().toLatin1() + "(QObject*)");
-        const int index = metaObject()->indexOfSlot(signature.constData());
-        if (action.toString().isEmpty() || index < 0) {
-            qCWarning(lcKeyComboPanel) << "The recording panel's button" << button->objectName()
-                                       << "names an unknown action" << action.toString();
-            continue;
-        }
-        const QMetaMethod slot = metaObject()->method(index);
-        connect(button, &QAbstractButton::clicked, this,
-                [this, slot, button] { slot.invoke(this, Qt::DirectConnection, Q_ARG(QObject *, button)); });
-    }
 }
 
 void PTKeyComboPanel::windowDidLoad()
@@ -152,9 +112,9 @@ void PTKeyComboPanel::windowDidLoad()
     // Without a broadcaster of its own there is nothing to observe: a null
     // sender would mean every broadcaster.
     if (mKeyBcaster) {
-        m_observer = platform::NotificationCenter::defaultCenter()->addObserver(
+        m_observer = hotkeys::NotificationCenter::defaultCenter()->addObserver(
             PTKeyBroadcasterKeyEvent, mKeyBcaster,
-            [this](const platform::Notification &notification) { noteKeyBroadcast(notification); }, this);
+            [this](const hotkeys::Notification &notification) { noteKeyBroadcast(notification); }, this);
     }
 }
 
@@ -162,9 +122,8 @@ void PTKeyComboPanel::windowDestroyed()
 {
     // Whoever held the window as a child took it along. A sheet on it ends
     // as cancelled, and the next use loads the window again.
-    platform::NotificationCenter::defaultCenter()->removeObserver(m_observer);
-    m_observer = platform::NotificationCenter::ObserverToken::Null;
-    m_windowLoaded = false;
+    hotkeys::NotificationCenter::defaultCenter()->removeObserver(m_observer);
+    m_observer = hotkeys::NotificationCenter::ObserverToken::Null;
     if (m_showing == Showing::Sheet) {
         qCWarning(lcKeyComboPanel) << "The window under the recording panel went away; the sheet ends unconfirmed";
         m_sheetHotKey.reset();
@@ -355,7 +314,7 @@ void PTKeyComboPanel::clear(QObject *)
         m_window->done(1);
 }
 
-void PTKeyComboPanel::noteKeyBroadcast(const platform::Notification &notification)
+void PTKeyComboPanel::noteKeyBroadcast(const hotkeys::Notification &notification)
 {
     const QVariant keyCombo = notification.userInfo().value(PTKeyBroadcaster::keyComboKey());
     if (!keyCombo.canConvert<PTKeyCombo>()) {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "hotkeys/PTKeyBroadcaster.h"
-#include "hotkeys/PTKeyCombo.h"
-#include "platform/Export.h"
-#include "platform/NotificationCenter.h"
+#include "PTKeyBroadcaster.h"
+#include "PTKeyCombo.h"
+#include "Export.h"
+#include "NotificationCenter.h"
 
 #include <QObject>
 #include <QPointer>
@@ -30,21 +30,25 @@ class QWidget;
 // registered with) the new combination.
 //
 // The window comes from the interface file PTKeyComboPanel.ui, loaded the
-// first time the panel needs it: a QDialog with the outlets mTitleField and
-// mComboField (widgets with a "text" property), mKeyBcaster (a
-// PTKeyBroadcaster), and buttons whose "action" property names ok, cancel
-// or clear. The title field's text is the title format: "%@" in it stands
+// first time the panel needs it and bound to the panel by the rules of
+// panecontract::InterfaceFile: a QDialog with the outlets mTitleField and
+// mComboField (widgets with a "text" property) and mKeyBcaster (a
+// PTKeyBroadcaster), and buttons whose actions are ok, cancel and clear. The title field's text is the title format: "%@" in it stands
 // for the hot key's name.
 class QUILLVANE_EXPORT PTKeyComboPanel : public QObject
 {
     Q_OBJECT
+    // The outlets, filled from the interface file by name.
+    Q_PROPERTY(QWidget *mTitleField READ titleField WRITE setTitleField)
+    Q_PROPERTY(QWidget *mComboField READ comboField WRITE setComboField)
+    Q_PROPERTY(PTKeyBroadcaster *mKeyBcaster READ keyBroadcaster WRITE setKeyBroadcaster)
 
 public:
     // The panel of the process, made on first use, never destroyed.
     static PTKeyComboPanel *sharedPanel();
 
     // The interface file built into the library.
-    static QString defaultWindowNibPath() { return QStringLiteral(":/quillvane/PTKeyComboPanel.ui"); }
+    static QString defaultWindowNibPath();
 
     // A panel whose window will come from the interface file at
     // WINDOWNIBPATH (empty: the default one).
@@ -56,7 +60,6 @@ public:
     // The panel's window, loaded on the first call; null when the interface
     // file cannot be used (logged).
     QDialog *window();
-    bool isWindowLoaded() const { return m_windowLoaded; }
     // Whether the window is shown application-modal (by runModalForHotKey)
     // rather than as a sheet.
     bool isModalPanel() const;
@@ -85,9 +88,11 @@ public:
 
     // The outlets; null until the window is loaded.
     QWidget *titleField() const { return mTitleField; }
+    void setTitleField(QWidget *field) { mTitleField = field; }
     QWidget *comboField() const { return mComboField; }
+    void setComboField(QWidget *field) { mComboField = field; }
     PTKeyBroadcaster *keyBroadcaster() const { return mKeyBcaster; }
-    QString titleFormat() const { return mTitleFormat; }
+    void setKeyBroadcaster(PTKeyBroadcaster *broadcaster) { mKeyBcaster = broadcaster; }
 
     // "%@" in FORMAT replaced by ARGUMENT, "%%" by "%"; nothing else changes.
     static QString formatTitle(const QString &format, const QString &argument);
@@ -110,9 +115,8 @@ private:
     enum class Showing { Not, Sheet, Modal };
 
     void _refreshContents();
-    void noteKeyBroadcast(const platform::Notification &notification);
+    void noteKeyBroadcast(const hotkeys::Notification &notification);
     bool loadWindow();
-    void connectActions();
     void windowFinished(int result);
     void windowDestroyed();
     void grabKeyboard();
@@ -132,10 +136,9 @@ private:
     // it is being destroyed it is no longer a QDialog, and m_window must not
     // be read then.
     QPointer<QObject> m_windowObject;
-    bool m_windowLoaded = false;
     Showing m_showing = Showing::Not;
     // The hot key of the sheet now showing.
     std::shared_ptr<PTHotKey> m_sheetHotKey;
-    platform::NotificationCenter::ObserverToken m_observer = platform::NotificationCenter::ObserverToken::Null;
+    hotkeys::NotificationCenter::ObserverToken m_observer = hotkeys::NotificationCenter::ObserverToken::Null;
     QPointer<QObject> m_watchedWindowHandle;
 };

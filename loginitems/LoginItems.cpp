@@ -1,19 +1,19 @@
-#include "loginitems/LoginItems.h"
+#include "LoginItems.h"
 
-#include "loginitems/LoginItemsListFactory.h"
-#include "platform/LoginItemsListAutostart.h"
+#include "AutostartLoginItemsList.h"
+#include "LoginItemsListFactory.h"
 
 #include <QDir>
 #include <QFileInfo>
 
-using platform::Bundle;
-using platform::LoginItemsList;
+using settings::Bundle;
+using loginitems::LoginItemsList;
 
 namespace {
 
 std::unique_ptr<LoginItemsList> createAutostartList()
 {
-    return platform::AutostartLoginItemsList::create();
+    return loginitems::AutostartLoginItemsList::create();
 }
 
 // Two URLs name the same place when their local paths are equal once made
@@ -123,4 +123,28 @@ void PTRemoveBundleFromLoginItems(const Bundle &bundle)
 bool PTIsBundleInLoginItems(const Bundle &bundle)
 {
     return PTIsBundleInLoginItems(bundle, createAutostartList);
+}
+
+bool loginitems::isBundleHiddenInLoginItems(const Bundle &bundle, const LoginItemsListFactory &createList)
+{
+    const QUrl bundleUrl = bundle.bundleUrl();
+    if (bundleUrl.isEmpty())
+        return false;
+    const std::unique_ptr<LoginItemsList> list = createList ? createList() : nullptr;
+    if (!list)
+        return false;
+    const std::optional<QList<LoginItemsList::Item>> snapshot = list->snapshot();
+    if (!snapshot)
+        return false;
+    for (const LoginItemsList::Item &item : *snapshot) {
+        const std::optional<QUrl> url = resolvedUrl(*list, item);
+        if (url && isSameLocation(*url, bundleUrl))
+            return list->isHidden(item);
+    }
+    return false;
+}
+
+bool loginitems::isBundleHiddenInLoginItems(const Bundle &bundle)
+{
+    return isBundleHiddenInLoginItems(bundle, createAutostartList);
 }

@@ -1,19 +1,28 @@
 #pragma once
 
-#include "platform/Bundle.h"
-#include "platform/Export.h"
+#include "Bundle.h"
+#include "Export.h"
 
 // Makes BUNDLE a login item exactly once: the first item that opens the
 // bundle's own folder stays, every other item that opens a bundle with the
 // same identifier goes, and the bundle is appended when no item opened it.
 // HIDDEN marks a newly appended item only. A bundle without identifier or
 // folder changes nothing.
-QUILLVANE_EXPORT void PTAddBundleToLoginItems(const platform::Bundle &bundle, bool hidden);
+QUILLVANE_EXPORT void PTAddBundleToLoginItems(const settings::Bundle &bundle, bool hidden);
 
 // Removes every login item that opens a bundle with BUNDLE's identifier,
 // wherever that copy lies.
-QUILLVANE_EXPORT void PTRemoveBundleFromLoginItems(const platform::Bundle &bundle);
+QUILLVANE_EXPORT void PTRemoveBundleFromLoginItems(const settings::Bundle &bundle);
 
 // Whether a login item opens BUNDLE's own folder. False when the list cannot
 // be read.
-QUILLVANE_EXPORT bool PTIsBundleInLoginItems(const platform::Bundle &bundle);
+QUILLVANE_EXPORT bool PTIsBundleInLoginItems(const settings::Bundle &bundle);
+
+namespace loginitems {
+
+// Whether the first login item that opens BUNDLE's own folder (the same place
+// as PTIsBundleInLoginItems means) asks for a hidden start. False when none
+// does or the list cannot be read.
+bool isBundleHiddenInLoginItems(const settings::Bundle &bundle);
+
+} // namespace loginitems

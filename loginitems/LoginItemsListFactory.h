@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/Bundle.h"
-#include "platform/LoginItemsList.h"
+#include "Bundle.h"
+#include "LoginItemsList.h"
 
 #include <functional>
 #include <memory>
@@ -9,10 +9,16 @@
 // The login item functions over a list of the caller's choice, for tests.
 // The factory runs once per call and may return null (no list to be had).
 // The exported functions use the user's autostart entries.
-using LoginItemsListFactory = std::function<std::unique_ptr<platform::LoginItemsList>()>;
+using LoginItemsListFactory = std::function<std::unique_ptr<loginitems::LoginItemsList>()>;
 
-void PTAddBundleToLoginItems(const platform::Bundle &bundle, bool hidden,
+void PTAddBundleToLoginItems(const settings::Bundle &bundle, bool hidden,
                              const LoginItemsListFactory &createList);
-void PTRemoveBundleFromLoginItems(const platform::Bundle &bundle,
+void PTRemoveBundleFromLoginItems(const settings::Bundle &bundle,
                                   const LoginItemsListFactory &createList);
-bool PTIsBundleInLoginItems(const platform::Bundle &bundle, const LoginItemsListFactory &createList);
+bool PTIsBundleInLoginItems(const settings::Bundle &bundle, const LoginItemsListFactory &createList);
+
+namespace loginitems {
+
+bool isBundleHiddenInLoginItems(const settings::Bundle &bundle, const LoginItemsListFactory &createList);
+
+} // namespace loginitems

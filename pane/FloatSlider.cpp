@@ -1,4 +1,4 @@
-#include "pane/FloatSlider.h"
+#include "FloatSlider.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -13,12 +13,15 @@
 #include <cmath>
 #include <limits>
 
+using namespace Qt::StringLiterals;
+
 Q_LOGGING_CATEGORY(lcSlider, "quillvane.pane.slider", QtWarningMsg)
 
 FloatSlider::FloatSlider(QWidget *parent)
     : QWidget(parent)
     , m_slider(new QSlider(Qt::Horizontal, this))
     , m_label(new QLabel(this))
+    , m_valueFormat(u"%1"_s)
 {
     auto *layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -116,7 +119,7 @@ void FloatSlider::setTickInterval(double interval)
 
 void FloatSlider::setValueFormat(const QString &format)
 {
-    m_valueFormat = format.contains(QLatin1String("%1")) ? format : QStringLiteral("%1");
+    m_valueFormat = format.contains(u"%1"_s) ? format : u"%1"_s;
     updateRange();
 }
 
@@ -137,7 +140,7 @@ QString FloatSlider::formatValue(float value, const QLocale &locale)
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     QString text = QString::fromLatin1(buffer, result.ptr - buffer);
     if (!text.contains(u'.'))
-        text += QLatin1String(".0");
+        text += u".0"_s;
     text.replace(u'.', locale.decimalPoint());
     text.replace(u'-', locale.negativeSign());
     return text;
@@ -177,7 +180,7 @@ void FloatSlider::updateRange()
     const QFontMetrics metrics = m_label->fontMetrics();
     int width = 0;
     for (const double end : {m_minimum, m_maximum}) {
-        const QString widest = m_valueFormat.arg(formatValue(float(end), locale()) + QLatin1String("0"));
+        const QString widest = m_valueFormat.arg(formatValue(float(end), locale()) + u"0"_s);
         width = std::max(width, metrics.horizontalAdvance(widest));
     }
     m_label->setMinimumWidth(width);

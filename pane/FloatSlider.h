@@ -92,5 +92,5 @@ private:
     double m_singleStep = 1.0;
     double m_pageStep = 10.0;
     double m_tickInterval = 0.0;
-    QString m_valueFormat = QStringLiteral("%1");
+    QString m_valueFormat;
 };

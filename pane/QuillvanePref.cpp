@@ -1,20 +1,28 @@
-#include "pane/QuillvanePref.h"
+#include "QuillvanePref.h"
 
-#include "hotkeys/PTHotKey.h"
-#include "hotkeys/PTHotKeyCenter.h"
-#include "hotkeys/PTKeyCombo.h"
-#include "loginitems/LoginItems.h"
-#include "platform/Bundle.h"
-#include "platform/PreferencesStore.h"
-#include "platform/Workspace.h"
+#include "Bundle.h"
+#include "CursorLink.h"
+#include "LoginItems.h"
+#include "PTHotKey.h"
+#include "PTHotKeyCenter.h"
+#include "PTKeyCombo.h"
+#include "QuillvaneSettings.h"
+#include "Workspace.h"
 
-QuillvanePref::QuillvanePref(platform::PreferencesStore &store, QObject *parent)
-    : platform::PreferencePane(parent)
+using namespace Qt::StringLiterals;
+
+QuillvanePref::QuillvanePref(settings::PreferencesStore &store, QObject *parent)
+    : panecontract::PreferencePane(parent)
     , m_store(store)
 {
 }
 
 QuillvanePref::~QuillvanePref() = default;
+
+QString QuillvanePref::hotKeyName()
+{
+    return u"toggle the cursor"_s;
+}
 
 void QuillvanePref::mainViewDidLoad()
 {
@@ -31,8 +39,8 @@ void QuillvanePref::mainViewDidLoad()
         // switch and the slider show the constants just stored.
         makeHotKey(PTKeyCombo(seedFirstUseSettings()));
         showHotKey();
-        showAutoShow(true);
-        showIdleHide(35.0f);
+        showAutoShow(QuillvaneSettings().autoShow);
+        showIdleHide(QuillvaneSettings().idleHide);
     }
     addToLoginItems();
     launchCursorApp();
@@ -106,8 +114,6 @@ void QuillvanePref::setHotKeyClick(QObject *)
 void QuillvanePref::keyComboPanelEnded(PTKeyComboPanel *panel)
 {
     mHotKey->setKeyCombo(panel->keyCombo());
-    m_store.setAppValue(QuillvaneSettings::ToggleCursorHotKeyKey, mHotKey->keyCombo().plistRepresentation(),
-                        QuillvaneSettings::Domain);
     if (hotkeyField)
         hotkeyField->setText(mHotKey->keyCombo().description());
     // The panel has just registered the combination in this process, but it
@@ -115,18 +121,13 @@ void QuillvanePref::keyComboPanelEnded(PTKeyComboPanel *panel)
     // client grab a key. Let go of it before the cursor application re-reads
     // its settings; the unregistration returns once the server has taken it.
     PTHotKeyCenter::sharedCenter()->unregisterHotKey(mHotKey);
-    syncPrefs();
+    writeToggleCursorHotKey(mHotKey->keyCombo());
 }
 
 QVariant QuillvanePref::seedFirstUseSettings()
 {
     const QString domain = QuillvaneSettings::Domain;
-    m_store.setAppValue(QuillvaneSettings::AutoShowKey, true, domain);
-    m_store.setAppValue(QuillvaneSettings::IdleHideKey, double(35.0f), domain);
-    QVariantMap hotKey;
-    hotKey.insert(QStringLiteral("keyCode"), qint32(40));
-    hotKey.insert(QStringLiteral("modifiers"), qint32(6144));
-    m_store.setAppValue(QuillvaneSettings::ToggleCursorHotKeyKey, hotKey, domain);
+    QuillvaneSettings::setFirstUseValues(m_store);
     // The only flush while loading: the cursor application, launched next,
     // must find the seeded values on disk.
     m_store.appSynchronize(domain);
@@ -136,26 +137,26 @@ QVariant QuillvanePref::seedFirstUseSettings()
 QString QuillvanePref::cursorAppPath()
 {
     // Any code of this class finds the bundle that holds the pane.
-    const platform::Bundle pane =
-        platform::Bundle::forAddress(reinterpret_cast<const void *>(&QuillvanePref::cursorAppPath));
-    return QStringLiteral("%1/Quillvane.app").arg(pane.resourcePath());
+    const settings::Bundle pane =
+        settings::Bundle::forAddress(reinterpret_cast<const void *>(&QuillvanePref::cursorAppPath));
+    return u"%1/Quillvane.app"_s.arg(pane.resourcePath());
 }
 
 void QuillvanePref::addToLoginItems()
 {
-    PTAddBundleToLoginItems(platform::Bundle::withPath(cursorAppPath()), false);
+    PTAddBundleToLoginItems(settings::Bundle::withPath(cursorAppPath()), false);
 }
 
 void QuillvanePref::launchCursorApp()
 {
     // A failed launch changes nothing for the page; the next action simply
     // finds no service to tell.
-    platform::Workspace::launchApplication(cursorAppPath());
+    loginitems::Workspace::launchApplication(cursorAppPath());
 }
 
 void QuillvanePref::establishAppConnection()
 {
-    theConnection = platform::ServiceConnection::connectionWithRegisteredName(registeredServiceName());
+    theConnection = dbuslink::ServiceConnection::connectionWithRegisteredName(dbuslink::RegisteredName);
     cursorApp = theConnection ? theConnection->rootProxy() : nullptr;
 }
 

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "hotkeys/PTKeyComboPanel.h"
-#include "pane/FloatSlider.h"
-#include "pane/QuillvaneSettings.h"
-#include "platform/Export.h"
-#include "platform/FilePreferencesStore.h"
-#include "platform/PreferencePane.h"
-#include "platform/ServiceConnection.h"
+#include "Export.h"
+#include "FloatSlider.h"
+#include "PTKeyComboPanel.h"
+#include "PreferencePane.h"
+#include "PreferencesStore.h"
+#include "ServiceConnection.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -24,7 +23,7 @@ class PTHotKey;
 //
 // Its three outlets are filled from the page's interface file before
 // mainViewDidLoad(), and its three actions are sent by the controls there.
-class QUILLVANE_EXPORT QuillvanePref : public platform::PreferencePane
+class QUILLVANE_EXPORT QuillvanePref : public panecontract::PreferencePane
 {
     Q_OBJECT
     Q_PROPERTY(QLineEdit *hotkeyField MEMBER hotkeyField)
@@ -32,15 +31,12 @@ class QUILLVANE_EXPORT QuillvanePref : public platform::PreferencePane
     Q_PROPERTY(QCheckBox *autoShowButton MEMBER autoShowButton)
 
 public:
-    // The name under which the cursor application serves its settings link.
-    static QString registeredServiceName() { return QStringLiteral("QuillvaneServer"); }
-
-    explicit QuillvanePref(platform::PreferencesStore &store = platform::FilePreferencesStore::standard(),
+    explicit QuillvanePref(settings::PreferencesStore &store = settings::PreferencesStore::standard(),
                            QObject *parent = nullptr);
     ~QuillvanePref() override;
 
     // The name of the page's hot key, which the recording panel shows.
-    static QString hotKeyName() { return QStringLiteral("toggle the cursor"); }
+    static QString hotKeyName();
 
     // Loading: shows the stored settings in the controls (seeding the domain
     // on first use), builds the page's hot key, makes the cursor application
@@ -73,6 +69,10 @@ public:
 
     // The page's hot key; null before loading.
     std::shared_ptr<PTHotKey> hotKey() const { return mHotKey; }
+    // The cursor application's proxy; null while the link has none.
+    const dbuslink::CursorControllerProxy *cursorAppProxy() const { return cursorApp.get(); }
+    // The value most recently copied from the domain while loading.
+    QVariant lastCopiedPrefItem() const { return prefItem; }
 
     // A check box's state as a number: off 0, on 1, mixed -1.
     static int checkBoxState(const QCheckBox &checkBox);
@@ -93,8 +93,6 @@ public Q_SLOTS:
     Q_INVOKABLE void keyComboPanelEnded(PTKeyComboPanel *panel);
 
 private:
-    friend class TestQuillvanePref;
-
     // Stores the first-use values, flushes them, and returns the hot key as
     // the domain now holds it.
     QVariant seedFirstUseSettings();
@@ -113,9 +111,9 @@ private:
     QVariant prefItem;
     std::shared_ptr<PTHotKey> mHotKey;
     // The result of the last service lookup, none included.
-    std::unique_ptr<platform::ServiceConnection> theConnection;
+    std::unique_ptr<dbuslink::ServiceConnection> theConnection;
     // The cursor application's root proxy; kept once found.
-    std::unique_ptr<platform::CursorControllerProxy> cursorApp;
+    std::unique_ptr<dbuslink::CursorControllerProxy> cursorApp;
 
-    platform::PreferencesStore &m_store;
+    settings::PreferencesStore &m_store;
 };

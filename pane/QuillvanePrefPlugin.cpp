@@ -1,13 +1,15 @@
-#include "pane/QuillvanePrefPlugin.h"
+#include "QuillvanePrefPlugin.h"
 
-#include "pane/FloatSlider.h"
-#include "pane/QuillvanePref.h"
+#include "FloatSlider.h"
+#include "QuillvanePref.h"
+
+using namespace Qt::StringLiterals;
 
 QObject *QuillvanePrefPlugin::createInstance(const QString &className, QObject *parent)
 {
-    if (className == QLatin1String("QuillvanePref"))
-        return new QuillvanePref(platform::FilePreferencesStore::standard(), parent);
-    if (className == QLatin1String("FloatSlider")) {
+    if (className == u"QuillvanePref"_s)
+        return new QuillvanePref(settings::PreferencesStore::standard(), parent);
+    if (className == u"FloatSlider"_s) {
         // A widget's parent must be a widget; anything else makes no widget.
         if (parent && !parent->isWidgetType())
             return nullptr;
@@ -18,7 +20,7 @@ QObject *QuillvanePrefPlugin::createInstance(const QString &className, QObject *
 
 bool QuillvanePrefPlugin::setMainView(QObject *pane, QWidget *view)
 {
-    auto *page = qobject_cast<platform::PreferencePane *>(pane);
+    auto *page = qobject_cast<panecontract::PreferencePane *>(pane);
     if (!page)
         return false;
     page->setMainView(view);
@@ -27,7 +29,7 @@ bool QuillvanePrefPlugin::setMainView(QObject *pane, QWidget *view)
 
 bool QuillvanePrefPlugin::mainViewDidLoad(QObject *pane)
 {
-    auto *page = qobject_cast<platform::PreferencePane *>(pane);
+    auto *page = qobject_cast<panecontract::PreferencePane *>(pane);
     if (!page)
         return false;
     page->mainViewDidLoad();

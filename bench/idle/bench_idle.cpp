@@ -3,7 +3,7 @@
 // to a bare Qt event loop started beside it, on an X server and a session bus
 // of its own.
 
-#include "platform/PropertyList.h"
+#include "PropertyList.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -138,7 +138,7 @@ int main(int argc, char *argv[])
     // either phase, so it stays shown and watched all along.
     QFile settings(scratch.filePath(QStringLiteral("org.quillvane.Quillvane.plist")));
     if (!settings.open(QIODevice::WriteOnly)
-        || settings.write(platform::PropertyList::toXml(QVariantMap{
+        || settings.write(settings::PropertyList::toXml(QVariantMap{
                {QStringLiteral("autoShow"), true},
                {QStringLiteral("idleHide"), 35.0},
                {QStringLiteral("toggleCursorHotKey"),

@@ -4,7 +4,7 @@
 // it, and a client that plays the user: it gives the root window a cursor,
 // moves the pointer, presses buttons and keys with XTest and holds key grabs.
 
-#include "platform/KeyCodeTable.h"
+#include "KeyCodeTable.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -167,7 +167,7 @@ public:
         const QList<quint8> modifiers = modifierKeys(carbonModifiers);
         for (const quint8 key : modifiers)
             this->key(key, true);
-        const quint8 keyCode = *platform::KeyCodeTable::xKeyCode(virtualKeyCode);
+        const quint8 keyCode = *x11::KeyCodeTable::xKeyCode(virtualKeyCode);
         key(keyCode, true);
         key(keyCode, false);
         for (auto it = modifiers.crbegin(); it != modifiers.crend(); ++it)
@@ -179,16 +179,16 @@ public:
     bool grabHotKey(qint32 virtualKeyCode, quint32 carbonModifiers)
     {
         const XcbError error(xcb_request_check(
-            c(), xcb_grab_key_checked(c(), 1, m_root, platform::KeyCodeTable::xModifiers(carbonModifiers),
-                                      *platform::KeyCodeTable::xKeyCode(virtualKeyCode), XCB_GRAB_MODE_ASYNC,
+            c(), xcb_grab_key_checked(c(), 1, m_root, x11::KeyCodeTable::xModifiers(carbonModifiers),
+                                      *x11::KeyCodeTable::xKeyCode(virtualKeyCode), XCB_GRAB_MODE_ASYNC,
                                       XCB_GRAB_MODE_ASYNC)));
         return !error;
     }
 
     void ungrabHotKey(qint32 virtualKeyCode, quint32 carbonModifiers)
     {
-        xcb_ungrab_key(c(), *platform::KeyCodeTable::xKeyCode(virtualKeyCode), m_root,
-                       platform::KeyCodeTable::xModifiers(carbonModifiers));
+        xcb_ungrab_key(c(), *x11::KeyCodeTable::xKeyCode(virtualKeyCode), m_root,
+                       x11::KeyCodeTable::xModifiers(carbonModifiers));
         sync();
     }
 
@@ -223,7 +223,7 @@ private:
 
     static QList<quint8> modifierKeys(quint32 carbonModifiers)
     {
-        using platform::KeyCodeTable;
+        using x11::KeyCodeTable;
         // The left-hand keys, by their virtual key codes.
         const std::pair<quint32, qint32> keys[] = {
             {KeyCodeTable::CommandKey, 55},

@@ -1,8 +1,8 @@
 // The cursor application's service, run as the real program on a bus of the
 // test's own.
 
-#include "platform/PropertyList.h"
-#include "platform/ServiceConnection.h"
+#include "PropertyList.h"
+#include "ServiceConnection.h"
 #include "tests/cursorapp/TestSession.h"
 
 #include <QDBusConnection>
@@ -70,14 +70,14 @@ bool TestCursorApp::writeDomain(const QVariantMap &values)
     QSaveFile file(m_config.filePath(QStringLiteral("org.quillvane.Quillvane.plist")));
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(platform::PropertyList::toXml(values));
+    file.write(settings::PropertyList::toXml(values));
     return file.commit();
 }
 
 void TestCursorApp::sendReadPrefs()
 {
     const auto connection =
-        platform::ServiceConnection::connectionWithRegisteredName(QStringLiteral("QuillvaneServer"));
+        dbuslink::ServiceConnection::connectionWithRegisteredName(QStringLiteral("QuillvaneServer"));
     QVERIFY(connection);
     connection->rootProxy()->readPrefs();
 }

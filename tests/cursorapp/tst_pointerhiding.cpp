@@ -2,8 +2,9 @@
 // the test's own, judged as a user would judge it: by the pointer that the
 // server draws on its screen.
 
-#include "platform/PropertyList.h"
-#include "platform/ServiceConnection.h"
+#include "PropertyList.h"
+#include "CursorLink.h"
+#include "ServiceConnection.h"
 #include "tests/cursorapp/TestSession.h"
 #include "tests/cursorapp/XSession.h"
 
@@ -32,7 +33,7 @@ constexpr quint32 kControlOption = 0x1800;
 // The arrow of the cursor font has well over this many pixels in colour.
 constexpr int kShownPixels = 20;
 
-QVariantMap settings(bool autoShow, double idleHide, qint32 keyCode = kK)
+QVariantMap storedSettings(bool autoShow, double idleHide, qint32 keyCode = kK)
 {
     return {{QStringLiteral("autoShow"), autoShow},
             {QStringLiteral("idleHide"), idleHide},
@@ -66,7 +67,7 @@ public:
 public Q_SLOTS:
     void propertiesChanged(const QString &interface, const QVariantMap &changed, const QStringList &)
     {
-        if (interface == platform::CursorControllerProxy::interfaceName() && message().service() == sender)
+        if (interface == QString(dbuslink::Interface) && message().service() == sender)
             changes.append(changed);
     }
 };
@@ -169,7 +170,7 @@ QProcess *TestPointerHiding::startApp(const QVariantMap &stored, const QProcessE
                                       bool captureErrors)
 {
     QSaveFile file(m_config->filePath(QStringLiteral("org.quillvane.Quillvane.plist")));
-    if (!file.open(QIODevice::WriteOnly) || file.write(platform::PropertyList::toXml(stored)) < 0 || !file.commit())
+    if (!file.open(QIODevice::WriteOnly) || file.write(settings::PropertyList::toXml(stored)) < 0 || !file.commit())
         return nullptr;
     QProcess *app = m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment, captureErrors);
     const QDeadlineTimer deadline(10000);
@@ -187,7 +188,7 @@ QDBusMessage TestPointerHiding::call(const QString &method)
 {
     return QDBusConnection::sessionBus().call(
         QDBusMessage::createMethodCall(serverBusName(), QStringLiteral("/"),
-                                       platform::CursorControllerProxy::interfaceName(), method),
+                                       QString(dbuslink::Interface), method),
         QDBus::Block, 5000);
 }
 
@@ -233,7 +234,7 @@ void TestPointerHiding::requestsHideAndShow()
     QFETCH(QStringList, requests);
     QFETCH(QList<bool>, announced);
 
-    QVERIFY(startApp(settings(true, 0)));
+    QVERIFY(startApp(storedSettings(true, 0)));
     bool hiddenNow = false;
     for (const QString &request : std::as_const(requests)) {
         if (request == QLatin1String("key")) {
@@ -258,7 +259,7 @@ void TestPointerHiding::requestsHideAndShow()
 
 void TestPointerHiding::hidesAfterIdleTime()
 {
-    QVERIFY(startApp(settings(true, 0.3)));
+    QVERIFY(startApp(storedSettings(true, 0.3)));
     QTRY_VERIFY(pointerHidden());
     QCOMPARE(property(QStringLiteral("Hidden")), QVariant(true));
 
@@ -271,7 +272,7 @@ void TestPointerHiding::hidesAfterIdleTime()
 void TestPointerHiding::staysShownWhileAButtonIsHeld()
 {
     m_user->button(1, true);
-    QVERIFY(startApp(settings(true, 0.3)));
+    QVERIFY(startApp(storedSettings(true, 0.3)));
     QVERIFY2(staysShown(1s), "the pointer hid while a button was held");
 
     m_user->button(1, false);
@@ -302,7 +303,7 @@ void TestPointerHiding::movementAfterHiding()
     QFETCH(QString, input);
     QFETCH(bool, shows);
 
-    QVERIFY(startApp(settings(autoShow, hiddenBy == QLatin1String("idle") ? 0.3 : 0)));
+    QVERIFY(startApp(storedSettings(autoShow, hiddenBy == QLatin1String("idle") ? 0.3 : 0)));
     if (hiddenBy == QLatin1String("key"))
         m_user->typeHotKey(kK, kControlOption);
     else if (hiddenBy == QLatin1String("Hide"))
@@ -332,16 +333,16 @@ void TestPointerHiding::movementAfterHiding()
 
 void TestPointerHiding::readPrefsSwitchesTheHotKey()
 {
-    QVERIFY(startApp(settings(true, 0, kK)));
+    QVERIFY(startApp(storedSettings(true, 0, kK)));
     QTRY_VERIFY(m_user->hotKeyIsHeldElsewhere(kK, kControlOption));
 
     // Another process, the settings page, stores J instead and says so.
     QSaveFile file(m_config->filePath(QStringLiteral("org.quillvane.Quillvane.plist")));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(platform::PropertyList::toXml(settings(true, 0, kJ)));
+    file.write(settings::PropertyList::toXml(storedSettings(true, 0, kJ)));
     QVERIFY(file.commit());
     const auto connection =
-        platform::ServiceConnection::connectionWithRegisteredName(QStringLiteral("QuillvaneServer"));
+        dbuslink::ServiceConnection::connectionWithRegisteredName(QStringLiteral("QuillvaneServer"));
     QVERIFY(connection);
     connection->rootProxy()->readPrefs();
     QCOMPARE(property(QStringLiteral("ToggleCursorHotKey")).toMap().value(QStringLiteral("keyCode")), QVariant(kJ));
@@ -363,7 +364,7 @@ void TestPointerHiding::readPrefsSwitchesTheHotKey()
 void TestPointerHiding::hotKeyHeldElsewhereWorksOnceLetGo()
 {
     QVERIFY(m_user->grabHotKey(kK, kControlOption));
-    QVERIFY(startApp(settings(true, 0)));
+    QVERIFY(startApp(storedSettings(true, 0)));
     m_user->typeHotKey(kK, kControlOption); // reaches the holder only
 
     m_user->ungrabHotKey(kK, kControlOption);
@@ -375,7 +376,7 @@ void TestPointerHiding::hotKeyHeldElsewhereWorksOnceLetGo()
 
 void TestPointerHiding::pointerReturnsWhenKilled()
 {
-    QProcess *app = startApp(settings(true, 0));
+    QProcess *app = startApp(storedSettings(true, 0));
     QVERIFY(app);
     QCOMPARE(call(QStringLiteral("Hide")).type(), QDBusMessage::ReplyMessage);
     QTRY_VERIFY(pointerHidden());
@@ -387,7 +388,7 @@ void TestPointerHiding::pointerReturnsWhenKilled()
 
 void TestPointerHiding::quitsWhenTheXServerGoes()
 {
-    QProcess *app = startApp(settings(true, 35));
+    QProcess *app = startApp(storedSettings(true, 35));
     QVERIFY(app);
     m_user.reset();
     m_x->stop();
@@ -419,12 +420,12 @@ void TestPointerHiding::withoutDisplayServesSettingsOnly()
         environment.insert(QStringLiteral("DISPLAY"), display);
     if (!waylandDisplay.isEmpty())
         environment.insert(QStringLiteral("WAYLAND_DISPLAY"), waylandDisplay);
-    QProcess *app = startApp(settings(false, 12.5), environment, true);
+    QProcess *app = startApp(storedSettings(false, 12.5), environment, true);
     QVERIFY(app);
 
     // Still the settings page's partner.
     const auto connection =
-        platform::ServiceConnection::connectionWithRegisteredName(QStringLiteral("QuillvaneServer"));
+        dbuslink::ServiceConnection::connectionWithRegisteredName(QStringLiteral("QuillvaneServer"));
     QVERIFY(connection);
     connection->rootProxy()->readPrefs();
     QCOMPARE(property(QStringLiteral("IdleHide")), QVariant(12.5));
@@ -465,7 +466,7 @@ void TestPointerHiding::recordsTheHiddenLoginItem()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(entry.toUtf8());
     }
-    QVERIFY(startApp(settings(true, 0)));
+    QVERIFY(startApp(storedSettings(true, 0)));
     QCOMPARE(property(QStringLiteral("LoginItemHidden")), QVariant(hidden));
     QVERIFY(pointerShown());
 }

@@ -2,10 +2,10 @@
 // combinations as another program holding them would make the X server do;
 // and how the idle time becomes a timer interval.
 
-#include "cursorapp/PointerVisibility.h"
-#include "cursorapp/ToggleHotKey.h"
-#include "hotkeys/PTHotKeyCenter.h"
-#include "platform/KeyCodeTable.h"
+#include "PointerVisibility.h"
+#include "ToggleHotKey.h"
+#include "PTHotKeyCenter.h"
+#include "KeyCodeTable.h"
 
 #include <QTest>
 
@@ -22,28 +22,28 @@ constexpr qint32 kControlOption = 0x1800;
 
 // Hot keys as the X server grants them, with combinations that "another
 // program" holds refused.
-class HotKeyService : public platform::HotKeyEventSource
+class HotKeyService : public systemhotkeys::HotKeyEventSource
 {
 public:
     QList<quint32> heldElsewhere; // key codes
     QHash<quint64, quint32> granted; // key codes by registration
     int attempts = 0;
 
-    Registration registerHotKey(quint32 keyCode, quint32, platform::HotKeyID) override
+    Registration registerHotKey(quint32 keyCode, quint32, systemhotkeys::HotKeyID) override
     {
         ++attempts;
-        if (platform::KeyCodeTable::xKeyCodes(qint32(keyCode)).isEmpty())
-            return {platform::eventHotKeyInvalidErr, platform::HotKeyRef::Null};
+        if (x11::KeyCodeTable::xKeyCodes(qint32(keyCode)).isEmpty())
+            return {systemhotkeys::eventHotKeyInvalidErr, systemhotkeys::HotKeyRef::Null};
         if (heldElsewhere.contains(keyCode))
-            return {platform::eventHotKeyExistsErr, platform::HotKeyRef::Null};
+            return {systemhotkeys::eventHotKeyExistsErr, systemhotkeys::HotKeyRef::Null};
         granted.insert(++m_last, keyCode);
-        return {platform::noErr, platform::HotKeyRef(m_last)};
+        return {systemhotkeys::noErr, systemhotkeys::HotKeyRef(m_last)};
     }
-    qint32 unregisterHotKey(platform::HotKeyRef ref) override
+    qint32 unregisterHotKey(systemhotkeys::HotKeyRef ref) override
     {
-        return granted.remove(quint64(ref)) ? platform::noErr : platform::eventHotKeyInvalidErr;
+        return granted.remove(quint64(ref)) ? systemhotkeys::noErr : systemhotkeys::eventHotKeyInvalidErr;
     }
-    qint32 installHandler(Handler) override { return platform::noErr; }
+    qint32 installHandler(Handler) override { return systemhotkeys::noErr; }
 
     QList<quint32> grantedKeys() const { return granted.values(); }
 

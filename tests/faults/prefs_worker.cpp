@@ -11,7 +11,7 @@
 //     PREFIX<R mod KEYS> to R and synchronises. Exit status 0 when every
 //     synchronisation succeeded.
 
-#include "platform/FilePreferencesStore.h"
+#include "PreferencesStore.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
     if (arguments.size() < 4)
         return usage(argv[0]);
     const QString mode = arguments.at(1);
-    platform::FilePreferencesStore store(arguments.at(2));
+    settings::PreferencesStore store(arguments.at(2));
     // A killed predecessor's lock is stale at once; a live peer's is brief.
     store.setLockTimeout(std::chrono::seconds(20));
     const QString domain = arguments.at(3);

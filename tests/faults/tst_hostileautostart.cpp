@@ -1,5 +1,5 @@
-#include "loginitems/LoginItems.h"
-#include "platform/LoginItemsListAutostart.h"
+#include "LoginItems.h"
+#include "AutostartLoginItemsList.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -18,7 +18,7 @@
 #include <cerrno>
 #include <fcntl.h>
 
-using platform::Bundle;
+using settings::Bundle;
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -119,7 +119,7 @@ void tst_HostileAutostart::initTestCase()
 {
     QVERIFY(m_root.isValid());
     // The skipped entries are logged on every call; only failures matter here.
-    QLoggingCategory::setFilterRules(u"quillvane.platform.autostart.warning=false"_s);
+    QLoggingCategory::setFilterRules(u"quillvane.loginitems.autostart.warning=false"_s);
 }
 
 void tst_HostileAutostart::hostileEntryIsLeftAlone_data()
@@ -196,7 +196,7 @@ void tst_HostileAutostart::hostileEntryIsLeftAlone()
         QVERIFY(writeFile(hostile, "\xef\xbb\xbf[Desktop Entry]\nType=Application\nName=Q\nExec=" + ours + "\n"));
     } else if (kind == u"an entry over the size bound") {
         QVERIFY(writeFile(hostile, "[Desktop Entry]\nType=Application\nName=Q\nExec=" + ours + "\n# "
-                                       + QByteArray(platform::AutostartLoginItemsList::MaximumEntrySize, 'x') + "\n"));
+                                       + QByteArray(loginitems::AutostartLoginItemsList::MaximumEntrySize, 'x') + "\n"));
     } else {
         QFAIL("unknown row");
     }

@@ -1,5 +1,5 @@
-#include "platform/FilePreferencesStore.h"
-#include "platform/PropertyList.h"
+#include "PreferencesStore.h"
+#include "PropertyList.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,8 +20,8 @@
 #include <memory>
 #include <vector>
 
-using platform::FilePreferencesStore;
-using platform::PropertyList;
+using settings::PreferencesStore;
+using settings::PropertyList;
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 
@@ -227,7 +227,7 @@ void tst_PreferenceFaults::fullFileSystem()
     auto unmount = qScopeGuard([&] { ::umount2(QFile::encodeName(mountPoint).constData(), MNT_DETACH); });
 
     const QString directory = mountPoint + u"/config"_s;
-    FilePreferencesStore store(directory);
+    PreferencesStore store(directory);
     store.setLockTimeout(100ms);
     store.setAppValue(u"old"_s, u"kept"_s, Domain);
     QVERIFY(store.appSynchronize(Domain));

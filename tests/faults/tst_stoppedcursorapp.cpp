@@ -1,7 +1,7 @@
 #include "Processes.h"
 
-#include "host/PaneLoader.h"
-#include "platform/PropertyList.h"
+#include "PaneLoader.h"
+#include "PropertyList.h"
 
 #include <QCheckBox>
 #include <QDBusArgument>
@@ -131,7 +131,7 @@ void tst_StoppedCursorApp::actionsReturnAtOnce()
     // Every value is on disk, and the cursor application reads the last ones
     // once it runs again.
     const QVariantMap stored =
-        platform::PropertyList::readDictionaryFile(config.filePath(u"org.quillvane.Quillvane.plist"_s)).toMap();
+        settings::PropertyList::readDictionaryFile(config.filePath(u"org.quillvane.Quillvane.plist"_s)).toMap();
     QCOMPARE(stored.value(u"autoShow"_s), QVariant(autoShow->isChecked()));
     const double idleHide = stored.value(u"idleHide"_s).toDouble();
     QVERIFY(idleHide > 35.0);

@@ -6,14 +6,14 @@
 
 #include "FuzzSupport.h"
 
-#include "platform/LoginItemsListDesktopEntry.h"
+#include "DesktopEntry.h"
 
 #include <QRegularExpression>
 #include <QSet>
 
 #include <optional>
 
-using platform::DesktopEntry;
+using loginitems::DesktopEntry;
 
 namespace {
 

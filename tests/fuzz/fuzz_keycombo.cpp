@@ -7,14 +7,14 @@
 
 #include "FuzzSupport.h"
 
-#include "hotkeys/PTKeyCombo.h"
-#include "platform/PropertyList.h"
+#include "PTKeyCombo.h"
+#include "PropertyList.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <limits>
 
-using platform::PropertyList;
+using settings::PropertyList;
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "FuzzSupport.h"
 
-#include "platform/FilePreferencesStore.h"
-#include "platform/PropertyList.h"
+#include "PreferencesStore.h"
+#include "PropertyList.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,8 +16,8 @@
 
 #include <memory>
 
-using platform::FilePreferencesStore;
-using platform::PropertyList;
+using settings::PreferencesStore;
+using settings::PropertyList;
 
 namespace {
 
@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool isDictionary = parsed.typeId() == QMetaType::QVariantMap;
     const QVariantMap before = parsed.toMap();
 
-    FilePreferencesStore store(directory);
+    PreferencesStore store(directory);
     const QVariant probe = store.copyAppValue(AddedKey, Domain);
     if (isDictionary) {
         for (auto it = before.cbegin(); it != before.cend(); ++it) {

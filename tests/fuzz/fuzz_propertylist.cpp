@@ -4,9 +4,9 @@
 
 #include "FuzzSupport.h"
 
-#include "platform/PropertyList.h"
+#include "PropertyList.h"
 
-using platform::PropertyList;
+using settings::PropertyList;
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {

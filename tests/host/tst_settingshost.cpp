@@ -3,10 +3,10 @@
 // fails when nothing opened.
 
 #include "HostProcess.h"
-#include "host/PaneLoader.h"
-#include "host/Translations.h"
-#include "hotkeys/PTKeyCombo.h"
-#include "platform/PropertyList.h"
+#include "PaneLoader.h"
+#include "Translations.h"
+#include "PTKeyCombo.h"
+#include "PropertyList.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -40,14 +40,14 @@ Mutation infoEntry(const QString &key, const QVariant &value)
 {
     return [key, value](const QString &bundle) {
         const QString path = bundle + QStringLiteral("/Contents/Info.plist");
-        QVariantMap info = platform::PropertyList::readDictionaryFile(path).toMap();
+        QVariantMap info = settings::PropertyList::readDictionaryFile(path).toMap();
         if (info.isEmpty())
             return false;
         if (value.isValid())
             info.insert(key, value);
         else if (info.remove(key) != 1)
             return false;
-        return writeFile(path, platform::PropertyList::toXml(info));
+        return writeFile(path, settings::PropertyList::toXml(info));
     };
 }
 
@@ -254,7 +254,7 @@ void TestSettingsHost::opensWhatItCanAndNamesTheRest()
     QVERIFY(!image.isNull());
     QVERIFY(image.width() >= 400 && image.height() >= 200);
     // The good page loaded and seeded its settings.
-    QCOMPARE(platform::PropertyList::readFile(domainFile()).toMap().value(QStringLiteral("idleHide")), QVariant(35.0));
+    QCOMPARE(settings::PropertyList::readFile(domainFile()).toMap().value(QStringLiteral("idleHide")), QVariant(35.0));
 }
 
 void TestSettingsHost::findsPanesInstalledBesideIt()

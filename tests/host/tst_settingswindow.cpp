@@ -3,9 +3,9 @@
 // changes the settings from the keyboard.
 
 #include "HostProcess.h"
-#include "loginitems/LoginItems.h"
-#include "platform/Bundle.h"
-#include "platform/PropertyList.h"
+#include "LoginItems.h"
+#include "Bundle.h"
+#include "PropertyList.h"
 #include "tests/cursorapp/TestSession.h"
 
 #include <QDBusConnection>
@@ -183,7 +183,7 @@ private Q_SLOTS:
 private:
     QVariantMap domainOnDisk() const
     {
-        return platform::PropertyList::readFile(m_config->filePath(QStringLiteral("org.quillvane.Quillvane.plist")))
+        return settings::PropertyList::readFile(m_config->filePath(QStringLiteral("org.quillvane.Quillvane.plist")))
             .toMap();
     }
     QVariant cursorAppProperty(const QString &name) const
@@ -268,8 +268,8 @@ void TestSettingsWindow::userChangesSettingsFromTheKeyboard()
     QCOMPARE(seeded.value(QStringLiteral("idleHide")).toDouble(), 35.0);
     QCOMPARE(seeded.value(QStringLiteral("toggleCursorHotKey")).toMap(),
              (QVariantMap{{QStringLiteral("keyCode"), qint64(40)}, {QStringLiteral("modifiers"), qint64(6144)}}));
-    const platform::Bundle app =
-        platform::Bundle::withPath(QStringLiteral(PANE_BUNDLE "/Contents/Resources/Quillvane.app"));
+    const settings::Bundle app =
+        settings::Bundle::withPath(QStringLiteral(PANE_BUNDLE "/Contents/Resources/Quillvane.app"));
     QVERIFY(app.isValid());
     QVERIFY(PTIsBundleInLoginItems(app));
     QCOMPARE(cursorAppProperty(QStringLiteral("AutoShow")), QVariant(true));

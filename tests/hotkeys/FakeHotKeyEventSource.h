@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/HotKeyEventSource.h"
+#include "HotKeyEventSource.h"
 
 #include <QHash>
 #include <QList>
@@ -11,29 +11,29 @@
 // Stands in for the system's hot key service: keeps registrations in memory,
 // refuses the combinations it is told to, and delivers events to the
 // installed handler when a test says so.
-class FakeHotKeyEventSource : public platform::HotKeyEventSource
+class FakeHotKeyEventSource : public systemhotkeys::HotKeyEventSource
 {
 public:
     struct Entry
     {
         quint32 keyCode;
         quint32 modifiers;
-        platform::HotKeyID id;
+        systemhotkeys::HotKeyID id;
     };
 
-    Registration registerHotKey(quint32 keyCode, quint32 modifiers, platform::HotKeyID id) override
+    Registration registerHotKey(quint32 keyCode, quint32 modifiers, systemhotkeys::HotKeyID id) override
     {
         ++registerCalls;
         if (refused.contains({keyCode, modifiers}))
-            return {platform::eventHotKeyExistsErr, platform::HotKeyRef::Null};
+            return {systemhotkeys::eventHotKeyExistsErr, systemhotkeys::HotKeyRef::Null};
         registrations.insert(++lastRef, {keyCode, modifiers, id});
-        return {platform::noErr, platform::HotKeyRef(lastRef)};
+        return {systemhotkeys::noErr, systemhotkeys::HotKeyRef(lastRef)};
     }
 
-    qint32 unregisterHotKey(platform::HotKeyRef ref) override
+    qint32 unregisterHotKey(systemhotkeys::HotKeyRef ref) override
     {
         unregistered.append(ref);
-        return registrations.remove(quint64(ref)) ? platform::noErr : platform::eventHotKeyInvalidErr;
+        return registrations.remove(quint64(ref)) ? systemhotkeys::noErr : systemhotkeys::eventHotKeyInvalidErr;
     }
 
     qint32 installHandler(Handler newHandler) override
@@ -41,20 +41,20 @@ public:
         if (newHandler)
             ++installCount;
         handler = std::move(newHandler);
-        return platform::noErr;
+        return systemhotkeys::noErr;
     }
 
     // What the system does with an event: hands it to the handler.
-    qint32 deliver(const platform::HotKeyEvent &event) const
+    qint32 deliver(const systemhotkeys::HotKeyEvent &event) const
     {
-        return handler ? handler(event) : platform::eventNotHandledErr;
+        return handler ? handler(event) : systemhotkeys::eventNotHandledErr;
     }
-    qint32 deliver(quint32 kind, quint32 idNumber, quint32 signature = platform::osTypeFromString(u"PTHk")) const
+    qint32 deliver(quint32 kind, quint32 idNumber, quint32 signature = systemhotkeys::osTypeFromString(u"PTHk")) const
     {
-        return deliver(platform::HotKeyEvent(platform::kEventClassKeyboard, kind, platform::HotKeyID{signature, idNumber}));
+        return deliver(systemhotkeys::HotKeyEvent(systemhotkeys::kEventClassKeyboard, kind, systemhotkeys::HotKeyID{signature, idNumber}));
     }
 
-    std::optional<Entry> entry(platform::HotKeyRef ref) const
+    std::optional<Entry> entry(systemhotkeys::HotKeyRef ref) const
     {
         const auto it = registrations.constFind(quint64(ref));
         return it == registrations.cend() ? std::nullopt : std::optional<Entry>(*it);
@@ -71,7 +71,7 @@ public:
 
     QSet<QPair<quint32, quint32>> refused;
     QHash<quint64, Entry> registrations;
-    QList<platform::HotKeyRef> unregistered;
+    QList<systemhotkeys::HotKeyRef> unregistered;
     int registerCalls = 0;
     int installCount = 0;
     Handler handler;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "hotkeys/PTHotKey.h"
+#include "PTHotKey.h"
 
 #include <QList>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/KeyCodeTable.h"
+#include "KeyCodeTable.h"
 
 #include <QList>
 
@@ -48,7 +48,7 @@ public:
     // The keys that hold the modifiers of a Carbon mask.
     static QList<quint8> modifierKeys(quint32 carbonModifiers)
     {
-        using platform::KeyCodeTable;
+        using x11::KeyCodeTable;
         QList<quint8> keys;
         const std::pair<quint32, qint32> modifierKeys[] = {
             {KeyCodeTable::CommandKey, 55},

@@ -1,8 +1,8 @@
-#include "platform/KeyCodeTable.h"
+#include "KeyCodeTable.h"
 
 #include <QTest>
 
-using platform::KeyCodeTable;
+using x11::KeyCodeTable;
 
 class TestKeyCodeTable : public QObject
 {

@@ -1,4 +1,4 @@
-#include "hotkeys/PTKeyCodeTranslator.h"
+#include "PTKeyCodeTranslator.h"
 
 #include <QProcess>
 #include <QStandardPaths>

@@ -1,6 +1,6 @@
 #include "HotKeyTarget.h"
 
-#include "hotkeys/PTHotKey.h"
+#include "PTHotKey.h"
 
 #include <QTest>
 
@@ -26,7 +26,7 @@ private slots:
         QVERIFY(hotKey.name().isNull());
         QVERIFY(!hotKey.target());
         QVERIFY(hotKey.action().isEmpty());
-        QCOMPARE(hotKey.carbonHotKey(), platform::HotKeyRef::Null);
+        QCOMPARE(hotKey.carbonHotKey(), systemhotkeys::HotKeyRef::Null);
     }
 
     void description_data()

@@ -1,8 +1,8 @@
 #include "FakeHotKeyEventSource.h"
 #include "HotKeyTarget.h"
 
-#include "hotkeys/PTHotKeyCenter.h"
-#include "platform/AssertionHandler.h"
+#include "PTHotKeyCenter.h"
+#include "AssertionHandler.h"
 
 #include <QTest>
 
@@ -10,9 +10,9 @@
 
 using namespace Qt::StringLiterals;
 
-using platform::HotKeyRef;
-using platform::kEventHotKeyPressed;
-using platform::kEventHotKeyReleased;
+using systemhotkeys::HotKeyRef;
+using systemhotkeys::kEventHotKeyPressed;
+using systemhotkeys::kEventHotKeyReleased;
 
 namespace {
 
@@ -166,7 +166,7 @@ private slots:
         QVERIFY(source->registrations.isEmpty());
         QCOMPARE(key->carbonHotKey(), HotKeyRef::Null);
         // Its old ID is gone too: a press of it is not handled.
-        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), platform::eventNotHandledErr);
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), systemhotkeys::eventNotHandledErr);
         QVERIFY(target->pressed.isEmpty());
     }
 
@@ -203,7 +203,7 @@ private slots:
         QCOMPARE(source->registrations.size(), 1);
         QVERIFY(source->unregistered.isEmpty());
         QVERIFY(registered->carbonHotKey() != HotKeyRef::Null);
-        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), platform::noErr);
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), systemhotkeys::noErr);
         QCOMPARE(target->count(registered.get()), 1);
     }
 
@@ -243,7 +243,7 @@ private slots:
         QVERIFY(center->registerHotKey(first));
         QVERIFY(center->registerHotKey(second));
 
-        QCOMPARE(source->deliver(kind, 2), platform::noErr);
+        QCOMPARE(source->deliver(kind, 2), systemhotkeys::noErr);
         QCOMPARE(target->count(second.get()), invocations);
         QCOMPARE(target->count(first.get()), 0);
     }
@@ -252,10 +252,10 @@ private slots:
     {
         QTest::addColumn<QString>("situation");
         QTest::addColumn<qint32>("status");
-        QTest::newRow("another component's signature") << u"foreign"_s << platform::eventNotHandledErr;
-        QTest::newRow("ID number never registered") << u"unknown id"_s << platform::eventNotHandledErr;
-        QTest::newRow("press queued before its registration ended") << u"stale"_s << platform::eventNotHandledErr;
-        QTest::newRow("ID that cannot be read") << u"unreadable"_s << platform::eventParameterNotFoundErr;
+        QTest::newRow("another component's signature") << u"foreign"_s << systemhotkeys::eventNotHandledErr;
+        QTest::newRow("ID number never registered") << u"unknown id"_s << systemhotkeys::eventNotHandledErr;
+        QTest::newRow("press queued before its registration ended") << u"stale"_s << systemhotkeys::eventNotHandledErr;
+        QTest::newRow("ID that cannot be read") << u"unreadable"_s << systemhotkeys::eventParameterNotFoundErr;
     }
 
     void eventsThatAreNotOurs()
@@ -265,18 +265,18 @@ private slots:
         const auto key = hotKey(u"toggle the cursor"_s, kControlOptionK);
         QVERIFY(center->registerHotKey(key));
 
-        platform::HotKeyEvent event(platform::kEventClassKeyboard, kEventHotKeyPressed,
-                                    platform::HotKeyID{platform::osTypeFromString(u"PTHk"), 1});
+        systemhotkeys::HotKeyEvent event(systemhotkeys::kEventClassKeyboard, kEventHotKeyPressed,
+                                    systemhotkeys::HotKeyID{systemhotkeys::osTypeFromString(u"PTHk"), 1});
         if (situation == u"foreign")
-            event = platform::HotKeyEvent(platform::kEventClassKeyboard, kEventHotKeyPressed,
-                                          platform::HotKeyID{platform::osTypeFromString(u"Othr"), 1});
+            event = systemhotkeys::HotKeyEvent(systemhotkeys::kEventClassKeyboard, kEventHotKeyPressed,
+                                          systemhotkeys::HotKeyID{systemhotkeys::osTypeFromString(u"Othr"), 1});
         if (situation == u"unknown id")
-            event = platform::HotKeyEvent(platform::kEventClassKeyboard, kEventHotKeyPressed,
-                                          platform::HotKeyID{platform::osTypeFromString(u"PTHk"), 7});
+            event = systemhotkeys::HotKeyEvent(systemhotkeys::kEventClassKeyboard, kEventHotKeyPressed,
+                                          systemhotkeys::HotKeyID{systemhotkeys::osTypeFromString(u"PTHk"), 7});
         if (situation == u"stale")
             center->unregisterHotKey(key);
         if (situation == u"unreadable")
-            event = platform::HotKeyEvent(platform::kEventClassKeyboard, kEventHotKeyPressed);
+            event = systemhotkeys::HotKeyEvent(systemhotkeys::kEventClassKeyboard, kEventHotKeyPressed);
 
         QCOMPARE(center->sendCarbonEvent(event), status);
         QCOMPARE(source->deliver(event), status);
@@ -301,17 +301,17 @@ private slots:
         QFETCH(QString, message);
         const auto key = hotKey(u"toggle the cursor"_s, kControlOptionK);
         QVERIFY(center->registerHotKey(key));
-        const platform::HotKeyID id{platform::osTypeFromString(u"PTHk"), 1};
-        const platform::HotKeyEvent event = situation == u"class"
-            ? platform::HotKeyEvent(platform::osTypeFromString(u"mous"), kEventHotKeyPressed, id)
-            : platform::HotKeyEvent(platform::kEventClassKeyboard, 7, id);
+        const systemhotkeys::HotKeyID id{systemhotkeys::osTypeFromString(u"PTHk"), 1};
+        const systemhotkeys::HotKeyEvent event = situation == u"class"
+            ? systemhotkeys::HotKeyEvent(systemhotkeys::osTypeFromString(u"mous"), kEventHotKeyPressed, id)
+            : systemhotkeys::HotKeyEvent(systemhotkeys::kEventClassKeyboard, 7, id);
 
         const QString report = u"Assertion failure in sendCarbonEvent.*PTHotKeyCenter:%1: %2"_s.arg(line).arg(message);
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(report));
         try {
             center->sendCarbonEvent(event);
             QFAIL("no exception");
-        } catch (const platform::AssertionFailure &failure) {
+        } catch (const hotkeys::AssertionFailure &failure) {
             QCOMPARE(failure.fileName(), u"PTHotKeyCenter"_s);
             QCOMPARE(failure.line(), line);
             QCOMPARE(failure.description(), message);
@@ -319,7 +319,7 @@ private slots:
 
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(report));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"Hot key event not handled: "_s + report));
-        QCOMPARE(source->deliver(event), platform::eventNotHandledErr);
+        QCOMPARE(source->deliver(event), systemhotkeys::eventNotHandledErr);
         QVERIFY(target->pressed.isEmpty());
     }
 
@@ -327,7 +327,7 @@ private slots:
     {
         QVERIFY(center->registerHotKey(hotKey(u"failing"_s, kControlOptionK, "hotKeyFails")));
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"not handled: the action failed"_s));
-        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), platform::eventNotHandledErr);
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), systemhotkeys::eventNotHandledErr);
     }
 
     void unregisteringWithoutReferenceReportsLine113()
@@ -337,7 +337,7 @@ private slots:
         key->setCarbonHotKey(HotKeyRef::Null);
 
         QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(u"unregisterHotKey.*PTHotKeyCenter:113: $"_s));
-        QVERIFY_THROWS_EXCEPTION(platform::AssertionFailure, center->unregisterHotKey(key));
+        QVERIFY_THROWS_EXCEPTION(hotkeys::AssertionFailure, center->unregisterHotKey(key));
         QCOMPARE(center->hotKeyForName(u"toggle the cursor"_s), key);
         QCOMPARE(source->registrations.size(), 1);
     }
@@ -350,7 +350,7 @@ private slots:
         target->onPress = [this](PTHotKey *hotKey) { center->unregisterHotKeyForName(hotKey->name()); };
         key.reset(); // only the tables hold it now
 
-        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), platform::noErr);
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), systemhotkeys::noErr);
         QCOMPARE(target->pressed, QList<const PTHotKey *>{pressed});
         QVERIFY(center->allHotKeys().isEmpty());
         QVERIFY(source->registrations.isEmpty());
@@ -367,7 +367,7 @@ private slots:
         QCOMPARE(center->allHotKeys().size(), 1);
         // The first stays registered and still fires.
         QCOMPARE(source->registrations.size(), 2);
-        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), platform::noErr);
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), systemhotkeys::noErr);
         QCOMPARE(target->count(first.get()), 1);
 
         // updateHotKey is how a hot key replaces another of the same name.

@@ -1,8 +1,8 @@
 #include "HotKeyTarget.h"
 #include "XTestClient.h"
 
-#include "hotkeys/PTHotKeyCenter.h"
-#include "platform/X11HotKeyEventSource.h"
+#include "PTHotKeyCenter.h"
+#include "X11HotKeyEventSource.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -12,7 +12,7 @@
 #include <memory>
 
 using namespace Qt::StringLiterals;
-using platform::KeyCodeTable;
+using x11::KeyCodeTable;
 
 namespace {
 
@@ -37,7 +37,7 @@ class TestX11HotKeys : public QObject
 
 private:
     std::unique_ptr<XTestClient> client;
-    std::shared_ptr<platform::X11HotKeyEventSource> source;
+    std::shared_ptr<systemhotkeys::X11HotKeyEventSource> source;
     std::unique_ptr<PTHotKeyCenter> center;
     std::unique_ptr<HotKeyTarget> target;
     std::shared_ptr<PTHotKey> fence;
@@ -74,7 +74,7 @@ private slots:
 
     void init()
     {
-        source = std::make_shared<platform::X11HotKeyEventSource>();
+        source = std::make_shared<systemhotkeys::X11HotKeyEventSource>();
         QVERIFY(source->isConnected());
         center = std::make_unique<PTHotKeyCenter>(source);
         target = std::make_unique<HotKeyTarget>();
@@ -175,10 +175,10 @@ private slots:
 
         const auto key = hotKey(u"toggle the cursor"_s, kCommandK);
         QVERIFY(!center->registerHotKey(key));
-        QCOMPARE(key->carbonHotKey(), platform::HotKeyRef::Null);
+        QCOMPARE(key->carbonHotKey(), systemhotkeys::HotKeyRef::Null);
         QVERIFY(!center->hotKeyForName(u"toggle the cursor"_s));
         const auto direct = source->registerHotKey(40, 0x100, {});
-        QCOMPARE(direct.status, platform::eventHotKeyExistsErr);
+        QCOMPARE(direct.status, systemhotkeys::eventHotKeyExistsErr);
 
         // None of the variants granted before the refusal was kept.
         client->ungrabKey(kKeyK, KeyCodeTable::XMod4 | heldLocks);
@@ -239,10 +239,10 @@ private slots:
 
         QVERIFY(fenceArrives());
         QCOMPARE(target->count(key.get()), 0);
-        QCOMPARE(center->sendCarbonEvent(platform::HotKeyEvent(platform::kEventClassKeyboard,
-                                                               platform::kEventHotKeyPressed,
-                                                               platform::HotKeyID{0x4F746872, 2})),
-                 platform::eventNotHandledErr);
+        QCOMPARE(center->sendCarbonEvent(systemhotkeys::HotKeyEvent(systemhotkeys::kEventClassKeyboard,
+                                                               systemhotkeys::kEventHotKeyPressed,
+                                                               systemhotkeys::HotKeyID{0x4F746872, 2})),
+                 systemhotkeys::eventNotHandledErr);
     }
 
     // Moving Num Lock to another modifier makes the old lock variants useless;
@@ -251,7 +251,7 @@ private slots:
     {
         const auto key = hotKey(u"toggle the cursor"_s, kCommandK);
         QVERIFY(center->registerHotKey(key));
-        QSignalSpy renewed(source.get(), &platform::X11HotKeyEventSource::grabsRenewed);
+        QSignalSpy renewed(source.get(), &systemhotkeys::X11HotKeyEventSource::grabsRenewed);
         savedModifierMap = client->modifierMap();
         QVERIFY(savedModifierMap.keysPerModifier > 0);
 
@@ -270,11 +270,11 @@ private slots:
         const QByteArray display = qgetenv("DISPLAY");
         qunsetenv("DISPLAY");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^No X display"_s));
-        const auto offline = std::make_shared<platform::X11HotKeyEventSource>();
+        const auto offline = std::make_shared<systemhotkeys::X11HotKeyEventSource>();
         qputenv("DISPLAY", display);
 
         QVERIFY(!offline->isConnected());
-        QVERIFY(offline->registerHotKey(40, 0x100, {}).status != platform::noErr);
+        QVERIFY(offline->registerHotKey(40, 0x100, {}).status != systemhotkeys::noErr);
         PTHotKeyCenter offlineCenter(offline);
         const auto key = hotKey(u"toggle the cursor"_s, kCommandK);
         QVERIFY(!offlineCenter.registerHotKey(key));
@@ -293,10 +293,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(privateServer.canReadLine(), 10000);
         const QByteArray display = ':' + privateServer.readLine().trimmed();
 
-        platform::X11HotKeyEventSource doomed(display);
+        systemhotkeys::X11HotKeyEventSource doomed(display);
         QVERIFY(doomed.isConnected());
-        QCOMPARE(doomed.registerHotKey(40, 0x100, {}).status, platform::noErr);
-        QSignalSpy lost(&doomed, &platform::X11HotKeyEventSource::connectionLost);
+        QCOMPARE(doomed.registerHotKey(40, 0x100, {}).status, systemhotkeys::noErr);
+        QSignalSpy lost(&doomed, &systemhotkeys::X11HotKeyEventSource::connectionLost);
 
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Lost the connection to the X server"_s));
         privateServer.kill();
@@ -304,7 +304,7 @@ private slots:
         QVERIFY(lost.wait());
         QTest::failOnWarning(QRegularExpression(u"^Lost the connection"_s));
 
-        QCOMPARE(doomed.registerHotKey(41, 0x100, {}).status, platform::eventInternalErr);
+        QCOMPARE(doomed.registerHotKey(41, 0x100, {}).status, systemhotkeys::eventInternalErr);
         QVERIFY(!doomed.isConnected());
         QCoreApplication::processEvents();
         QCOMPARE(lost.size(), 1);

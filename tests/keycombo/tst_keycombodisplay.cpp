@@ -1,4 +1,4 @@
-#include "hotkeys/PTKeyCombo.h"
+#include "PTKeyCombo.h"
 
 #include <QCoreApplication>
 #include <QDir>

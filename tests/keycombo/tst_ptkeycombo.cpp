@@ -1,5 +1,5 @@
-#include "hotkeys/PTKeyCombo.h"
-#include "platform/PropertyList.h"
+#include "PTKeyCombo.h"
+#include "PropertyList.h"
 
 #include <QTest>
 
@@ -105,9 +105,9 @@ void tst_PTKeyCombo::roundTripThroughFile()
     QCOMPARE(form.size(), 2);
 
     QString error;
-    const QByteArray document = platform::PropertyList::toXml(form, &error);
+    const QByteArray document = settings::PropertyList::toXml(form, &error);
     QVERIFY2(!document.isEmpty(), qPrintable(error));
-    const QVariant readBack = platform::PropertyList::fromXml(document, &error);
+    const QVariant readBack = settings::PropertyList::fromXml(document, &error);
     QVERIFY2(readBack.isValid(), qPrintable(error));
 
     const PTKeyCombo loaded(readBack);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "loginitems/LoginItemsListFactory.h"
-#include "platform/LoginItemsList.h"
+#include "LoginItemsListFactory.h"
+#include "LoginItemsList.h"
 
 // The login items of a test: plain entries in memory, with switches that make
 // the list fail the way a real one can.
@@ -10,7 +10,7 @@ struct InMemoryLoginItems
     struct Entry
     {
         QString key;
-        platform::LoginItemsList::Resolution resolution;
+        loginitems::LoginItemsList::Resolution resolution;
         bool hidden = false;
     };
 
@@ -21,12 +21,12 @@ struct InMemoryLoginItems
     bool failSnapshot = false;
     bool failInsert = false;
 
-    void append(const platform::LoginItemsList::Resolution &resolution, bool hidden = false)
+    void append(const loginitems::LoginItemsList::Resolution &resolution, bool hidden = false)
     {
         entries.append(Entry{QString::number(nextKey++), resolution, hidden});
     }
 
-    Entry *find(const platform::LoginItemsList::Item &item)
+    Entry *find(const loginitems::LoginItemsList::Item &item)
     {
         for (Entry &entry : entries) {
             if (entry.key == item.key)
@@ -38,7 +38,7 @@ struct InMemoryLoginItems
     LoginItemsListFactory factory();
 };
 
-class InMemoryLoginItemsList final : public platform::LoginItemsList
+class InMemoryLoginItemsList final : public loginitems::LoginItemsList
 {
 public:
     explicit InMemoryLoginItemsList(InMemoryLoginItems &items) : m_items(items) {}
@@ -81,13 +81,19 @@ public:
         return entry != nullptr;
     }
 
+    bool isHidden(const Item &item) const override
+    {
+        const auto *entry = m_items.find(item);
+        return entry && entry->resolution.status == ResolveStatus::Resolved && entry->hidden;
+    }
+
 private:
     InMemoryLoginItems &m_items;
 };
 
 inline LoginItemsListFactory InMemoryLoginItems::factory()
 {
-    return [this]() -> std::unique_ptr<platform::LoginItemsList> {
+    return [this]() -> std::unique_ptr<loginitems::LoginItemsList> {
         if (failCreate)
             return nullptr;
         return std::make_unique<InMemoryLoginItemsList>(*this);

@@ -1,8 +1,8 @@
 #include "FakeBundle.h"
 
-#include "loginitems/LoginItems.h"
-#include "platform/LoginItemsListAutostart.h"
-#include "platform/LoginItemsListDesktopEntry.h"
+#include "LoginItems.h"
+#include "AutostartLoginItemsList.h"
+#include "DesktopEntry.h"
 
 #include <QLoggingCategory>
 #include <QProcess>
@@ -13,9 +13,9 @@
 
 #include <sys/stat.h>
 
-using platform::AutostartLoginItemsList;
-using platform::Bundle;
-using platform::DesktopEntry;
+using loginitems::AutostartLoginItemsList;
+using settings::Bundle;
+using loginitems::DesktopEntry;
 
 namespace {
 
@@ -203,7 +203,7 @@ void tst_Autostart::resolution()
     QVERIFY(list);
     const auto resolution = list->resolve({"entry.desktop"});
     QCOMPARE(resolution.url, target.isEmpty() ? QUrl() : QUrl::fromLocalFile(target));
-    QCOMPARE(resolution.status == platform::LoginItemsList::ResolveStatus::Resolved,
+    QCOMPARE(resolution.status == loginitems::LoginItemsList::ResolveStatus::Resolved,
              !target.isEmpty());
 }
 
@@ -326,7 +326,7 @@ void tst_Autostart::foreignEntriesUntouched()
         QVERIFY(writeFile(autostart() + '/' + it.key(), it.value()));
     QVERIFY(writeFile(autostart() + "/m-copy.desktop", copy));
     // Every call warns about each of them; that much is expected here.
-    QLoggingCategory::setFilterRules("quillvane.platform.autostart.warning=false");
+    QLoggingCategory::setFilterRules("quillvane.loginitems.autostart.warning=false");
     QCOMPARE(::mkfifo(QFile::encodeName(autostart() + "/k-fifo.desktop").constData(), 0600), 0);
     QVERIFY(QDir().mkdir(autostart() + "/l-folder.desktop"));
     QVERIFY(QFile::link(autostart() + "/nowhere", autostart() + "/n-dangling.desktop"));

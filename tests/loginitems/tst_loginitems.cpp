@@ -1,13 +1,13 @@
 #include "FakeBundle.h"
 #include "InMemoryLoginItemsList.h"
 
-#include "loginitems/LoginItemsListFactory.h"
+#include "LoginItemsListFactory.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
-using platform::Bundle;
-using platform::LoginItemsList;
+using settings::Bundle;
+using loginitems::LoginItemsList;
 using Status = LoginItemsList::ResolveStatus;
 
 // Lists are written as labels separated by blanks, in list order; a trailing

@@ -1,7 +1,7 @@
 // The slider over 32-bit float values: what it shows, what it lets in, and
 // when a user's change becomes one action.
 
-#include "pane/FloatSlider.h"
+#include "FloatSlider.h"
 
 #include <QLabel>
 #include <QLocale>

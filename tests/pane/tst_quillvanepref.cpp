@@ -2,15 +2,15 @@
 // real settings store and a session bus of the test's own.
 
 #include "FakeCursorController.h"
-#include "hotkeys/PTHotKey.h"
-#include "hotkeys/PTKeyCombo.h"
-#include "hotkeys/PTKeyComboPanel.h"
-#include "loginitems/LoginItems.h"
-#include "pane/FloatSlider.h"
-#include "pane/QuillvanePref.h"
-#include "platform/Bundle.h"
-#include "platform/FilePreferencesStore.h"
-#include "platform/PropertyList.h"
+#include "PTHotKey.h"
+#include "PTKeyCombo.h"
+#include "PTKeyComboPanel.h"
+#include "LoginItems.h"
+#include "FloatSlider.h"
+#include "QuillvanePref.h"
+#include "Bundle.h"
+#include "PreferencesStore.h"
+#include "PropertyList.h"
 #include "tests/cursorapp/TestSession.h"
 
 #include <QDBusPendingCallWatcher>
@@ -126,7 +126,7 @@ QString fileIdentity(const QString &path)
 class LaunchWatchingPref : public QuillvanePref
 {
 public:
-    LaunchWatchingPref(platform::PreferencesStore &store, const QString &domainFile)
+    LaunchWatchingPref(settings::PreferencesStore &store, const QString &domainFile)
         : QuillvanePref(store)
         , m_domainFile(domainFile)
     {
@@ -135,7 +135,7 @@ public:
     void launchCursorApp() override
     {
         ++launches;
-        onDiskAtLaunch = platform::PropertyList::readFile(m_domainFile);
+        onDiskAtLaunch = settings::PropertyList::readFile(m_domainFile);
         QuillvanePref::launchCursorApp();
     }
 
@@ -186,14 +186,14 @@ private:
     QVariantMap domainOnDisk() const;
     int receivedByService();
     QProcess *startCursorApp();
-    static const platform::CursorControllerProxy *proxyOf(const QuillvanePref &pane) { return pane.cursorApp.get(); }
-    static QVariant prefItemOf(const QuillvanePref &pane) { return pane.prefItem; }
+    static const dbuslink::CursorControllerProxy *proxyOf(const QuillvanePref &pane) { return pane.cursorAppProxy(); }
+    static QVariant prefItemOf(const QuillvanePref &pane) { return pane.lastCopiedPrefItem(); }
     static void act(QuillvanePref &pane, Action action, QObject *sender);
 
     PrivateBus m_bus;
     Children m_children;
     std::unique_ptr<QTemporaryDir> m_config;
-    std::unique_ptr<platform::FilePreferencesStore> m_store;
+    std::unique_ptr<settings::PreferencesStore> m_store;
     QString m_launchRecord;
 };
 
@@ -229,7 +229,7 @@ void TestQuillvanePref::init()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
     m_launchRecord = m_config->filePath(QStringLiteral("launch-record"));
     qputenv("QUILLVANE_TEST_LAUNCH_RECORD", QFile::encodeName(m_launchRecord));
-    m_store = std::make_unique<platform::FilePreferencesStore>(m_config->path());
+    m_store = std::make_unique<settings::PreferencesStore>(m_config->path());
 }
 
 void TestQuillvanePref::cleanup()
@@ -244,13 +244,13 @@ bool TestQuillvanePref::writeDomain(const QVariantMap &values)
     QSaveFile file(domainFile());
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(platform::PropertyList::toXml(values));
+    file.write(settings::PropertyList::toXml(values));
     return file.commit();
 }
 
 QVariantMap TestQuillvanePref::domainOnDisk() const
 {
-    return platform::PropertyList::readFile(domainFile()).toMap();
+    return settings::PropertyList::readFile(domainFile()).toMap();
 }
 
 int TestQuillvanePref::receivedByService()
@@ -376,7 +376,7 @@ void TestQuillvanePref::loadShowsSettings()
         QCOMPARE(page.hotkeyField->text(), QStringLiteral("(None)"));
     QCOMPARE(typed(prefItemOf(pane)), typed(prefItem));
     QCOMPARE(pane.launches, 1);
-    QVERIFY(PTIsBundleInLoginItems(platform::Bundle::withPath(QuillvanePref::cursorAppPath())));
+    QVERIFY(PTIsBundleInLoginItems(settings::Bundle::withPath(QuillvanePref::cursorAppPath())));
 
     if (domainAfter.isEmpty())
         QCOMPARE(fileIdentity(domainFile()), before);
@@ -411,10 +411,10 @@ void TestQuillvanePref::loadSeedsBeforeLaunchAndSendsNothing()
     QCOMPARE(typed(pane.onDiskAtLaunch), typed(atLaunch));
     // The launched program found the same on disk.
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_launchRecord), 5000);
-    QCOMPARE(typed(platform::PropertyList::readFile(m_launchRecord)), typed(atLaunch));
+    QCOMPARE(typed(settings::PropertyList::readFile(m_launchRecord)), typed(atLaunch));
     QCOMPARE(typed(domainOnDisk()), typed(atLaunch));
 
-    QVERIFY(PTIsBundleInLoginItems(platform::Bundle::withPath(QuillvanePref::cursorAppPath())));
+    QVERIFY(PTIsBundleInLoginItems(settings::Bundle::withPath(QuillvanePref::cursorAppPath())));
     QVERIFY(!proxyOf(pane));
     QCOMPARE(receivedByService(), 0);
 }
@@ -539,7 +539,7 @@ void TestQuillvanePref::linkConnectsOnceAndKeepsItsProxy()
     pane.writeIdleHide(1.0f);
     QVERIFY(!proxyOf(pane));
 
-    const platform::CursorControllerProxy *proxy = nullptr;
+    const dbuslink::CursorControllerProxy *proxy = nullptr;
     {
         FakeCursorService service(QStringLiteral("first cursor app"));
         QVERIFY(service.registered);

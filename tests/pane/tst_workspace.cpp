@@ -1,6 +1,6 @@
 // Launching application bundles.
 
-#include "platform/Workspace.h"
+#include "Workspace.h"
 
 #include <QDir>
 #include <QFile>
@@ -70,7 +70,7 @@ void TestWorkspace::refusesWhatCannotStart()
     QFETCH(QString, warning);
 
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
-    QVERIFY(!platform::Workspace::launchApplication(bundle));
+    QVERIFY(!loginitems::Workspace::launchApplication(bundle));
 }
 
 void TestWorkspace::startsDetachedHoldingNoneOfOurStreams()
@@ -87,7 +87,7 @@ void TestWorkspace::startsDetachedHoldingNoneOfOurStreams()
     QVERIFY(writeFile(bundle + QStringLiteral("/Contents/Info.plist"), infoPlist("Recorder"), plainMode));
     QVERIFY(writeFile(bundle + QStringLiteral("/Contents/Linux/Recorder"), script, executableMode));
 
-    QVERIFY(platform::Workspace::launchApplication(bundle));
+    QVERIFY(loginitems::Workspace::launchApplication(bundle));
 
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 5000);
     QFile file(record);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "hotkeys/PTKeyBroadcaster.h"
-#include "hotkeys/PTKeyCombo.h"
-#include "platform/NotificationCenter.h"
+#include "PTKeyBroadcaster.h"
+#include "PTKeyCombo.h"
+#include "NotificationCenter.h"
 
 #include <QList>
 #include <QTest>
@@ -12,15 +12,15 @@ class BroadcastRecorder
 {
 public:
     explicit BroadcastRecorder(const QObject *sender = nullptr)
-        : m_token(platform::NotificationCenter::defaultCenter()->addObserver(
-              PTKeyBroadcasterKeyEvent, sender, [this](const platform::Notification &notification) {
+        : m_token(hotkeys::NotificationCenter::defaultCenter()->addObserver(
+              PTKeyBroadcasterKeyEvent, sender, [this](const hotkeys::Notification &notification) {
                   senders.append(notification.object());
                   combos.append(notification.userInfo().value(PTKeyBroadcaster::keyComboKey()).value<PTKeyCombo>());
                   userInfoSizes.append(int(notification.userInfo().size()));
               }))
     {
     }
-    ~BroadcastRecorder() { platform::NotificationCenter::defaultCenter()->removeObserver(m_token); }
+    ~BroadcastRecorder() { hotkeys::NotificationCenter::defaultCenter()->removeObserver(m_token); }
     Q_DISABLE_COPY_MOVE(BroadcastRecorder)
 
     QList<const QObject *> senders;
@@ -28,7 +28,7 @@ public:
     QList<int> userInfoSizes;
 
 private:
-    platform::NotificationCenter::ObserverToken m_token;
+    hotkeys::NotificationCenter::ObserverToken m_token;
 };
 
 // How a failed comparison shows a combination.

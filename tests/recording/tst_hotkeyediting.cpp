@@ -5,12 +5,12 @@
 #include "tests/cursorapp/TestSession.h"
 #include "tests/hotkeys/XTestClient.h"
 
-#include "hotkeys/PTHotKey.h"
-#include "hotkeys/PTHotKeyCenter.h"
-#include "hotkeys/PTKeyComboPanel.h"
-#include "pane/QuillvanePref.h"
-#include "platform/FilePreferencesStore.h"
-#include "platform/PropertyList.h"
+#include "PTHotKey.h"
+#include "PTHotKeyCenter.h"
+#include "PTKeyComboPanel.h"
+#include "QuillvanePref.h"
+#include "PreferencesStore.h"
+#include "PropertyList.h"
 
 #include <QApplication>
 #include <QDBusPendingCallWatcher>
@@ -25,7 +25,7 @@
 #include <memory>
 
 using namespace testsession;
-using platform::KeyCodeTable;
+using x11::KeyCodeTable;
 
 namespace {
 
@@ -173,7 +173,7 @@ void TestHotKeyEditing::editing()
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     const QString file = config.filePath(QStringLiteral("org.quillvane.Quillvane.plist"));
     const auto onDisk = [&] {
-        return platform::PropertyList::readFile(file).toMap().value(QStringLiteral("toggleCursorHotKey"));
+        return settings::PropertyList::readFile(file).toMap().value(QStringLiteral("toggleCursorHotKey"));
     };
 
     std::unique_ptr<CursorService> service;
@@ -199,7 +199,7 @@ void TestHotKeyEditing::editing()
         };
     }
 
-    platform::FilePreferencesStore store(config.path());
+    settings::PreferencesStore store(config.path());
     Pane pane(store);
     Page page(pane);
     const QVariant seeded = onDisk();
@@ -227,7 +227,7 @@ void TestHotKeyEditing::editing()
     QCOMPARE(pane.hotKey()->keyCombo(), storedCombo);
     // The cursor application holds the hot key, never the settings window.
     QVERIFY(!PTHotKeyCenter::sharedCenter()->hotKeyForName(pane.hotKey()->name()));
-    QCOMPARE(pane.hotKey()->carbonHotKey(), platform::HotKeyRef::Null);
+    QCOMPARE(pane.hotKey()->carbonHotKey(), systemhotkeys::HotKeyRef::Null);
     if (service) {
         QCOMPARE(received(), readPrefs);
         if (readPrefs == 2 && storedCombo.isValidHotKeyCombo())
@@ -235,7 +235,7 @@ void TestHotKeyEditing::editing()
     }
 
     // The next load reads what was stored.
-    platform::FilePreferencesStore reloadedStore(config.path());
+    settings::PreferencesStore reloadedStore(config.path());
     Pane reloaded(reloadedStore);
     Page reloadedPage(reloaded);
     QCOMPARE(reloaded.hotKey()->keyCombo(), storedCombo);

@@ -2,7 +2,7 @@
 
 #include "BroadcastRecorder.h"
 
-#include "platform/KeyCodeTable.h"
+#include "KeyCodeTable.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -16,7 +16,7 @@
 namespace {
 
 using B = PTKeyBroadcaster;
-using platform::KeyCodeTable;
+using x11::KeyCodeTable;
 
 // A dialog as the recording panel has one: the broadcaster and a field that
 // could take the focus.

@@ -3,9 +3,9 @@
 
 #include "BroadcastRecorder.h"
 
-#include "hotkeys/PTHotKey.h"
-#include "hotkeys/PTHotKeyCenter.h"
-#include "hotkeys/PTKeyComboPanel.h"
+#include "PTHotKey.h"
+#include "PTHotKeyCenter.h"
+#include "PTKeyComboPanel.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -41,7 +41,7 @@ public:
         const std::shared_ptr<PTHotKey> hotKey = m_hotKey.lock();
         hotKeyCombo = hotKey->keyCombo();
         registeredAtCall = PTHotKeyCenter::sharedCenter()->hotKeyForName(hotKey->name()) == hotKey;
-        grabbedAtCall = hotKey->carbonHotKey() != platform::HotKeyRef::Null;
+        grabbedAtCall = hotKey->carbonHotKey() != systemhotkeys::HotKeyRef::Null;
         windowHiddenAtCall = !panel->window()->isVisible();
     }
 

@@ -1,11 +1,11 @@
-#include "platform/NotificationCenter.h"
+#include "NotificationCenter.h"
 
 #include <QTest>
 
 #include <memory>
 
-using platform::Notification;
-using platform::NotificationCenter;
+using hotkeys::Notification;
+using hotkeys::NotificationCenter;
 
 class TestNotificationCenter : public QObject
 {

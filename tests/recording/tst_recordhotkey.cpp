@@ -2,7 +2,7 @@
 // real pane bundle and the real cursor application, on the private X server
 // and a session bus of the test's own, driven through XTest.
 
-#include "platform/PropertyList.h"
+#include "PropertyList.h"
 #include "tests/cursorapp/TestSession.h"
 #include "tests/hotkeys/XTestClient.h"
 
@@ -20,7 +20,7 @@
 #include <signal.h>
 
 using namespace testsession;
-using platform::KeyCodeTable;
+using x11::KeyCodeTable;
 
 namespace {
 
@@ -134,7 +134,7 @@ private Q_SLOTS:
 private:
     QVariant onDisk() const
     {
-        return platform::PropertyList::readFile(m_config.filePath(QStringLiteral("org.quillvane.Quillvane.plist")))
+        return settings::PropertyList::readFile(m_config.filePath(QStringLiteral("org.quillvane.Quillvane.plist")))
             .toMap()
             .value(QStringLiteral("toggleCursorHotKey"));
     }
