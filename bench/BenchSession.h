@@ -9,6 +9,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -40,6 +41,19 @@ inline int fail(const char *program, const QString &why)
 {
     std::fprintf(stderr, "%s: %s\n", program, qPrintable(why));
     return 1;
+}
+
+// The resident memory of a process in KiB, 0 when it cannot be read.
+inline double residentKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble();
+    }
+    return 0;
 }
 
 // A helper program started now and killed and reaped when this goes.

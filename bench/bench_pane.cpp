@@ -21,18 +21,6 @@ struct Sample
     double residentKiB = 0;
 };
 
-double residentKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble();
-    }
-    return 0;
-}
-
 std::optional<Sample> open(bench::MapWatcher &watcher, const QString &program, const QStringList &arguments)
 {
     watcher.drain();
@@ -48,7 +36,7 @@ std::optional<Sample> open(bench::MapWatcher &watcher, const QString &program, c
     if (process.waitForStarted(10000) && watcher.waitForWindowOf(process.processId(), 30000)) {
         sample = Sample{double(clock.nsecsElapsed()) / 1e6, 0};
         QThread::msleep(SettleMs);
-        sample->residentKiB = residentKiB(process.processId());
+        sample->residentKiB = bench::residentKiB(process.processId());
     }
     process.terminate();
     if (!process.waitForFinished(5000)) {

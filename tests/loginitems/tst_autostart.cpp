@@ -79,6 +79,7 @@ private slots:
     void freeNameWhenTaken();
     void foreignEntriesUntouched();
     void newlineInPathRefused();
+    void vanishedEntryIsGone();
     void folderFollowsEnvironment();
 
 private:
@@ -205,6 +206,19 @@ void tst_Autostart::resolution()
     QCOMPARE(resolution.url, target.isEmpty() ? QUrl() : QUrl::fromLocalFile(target));
     QCOMPARE(resolution.status == loginitems::LoginItemsList::ResolveStatus::Resolved,
              !target.isEmpty());
+}
+
+void tst_Autostart::vanishedEntryIsGone()
+{
+    // Removed between listing and reading: gone, not unreadable, and no word
+    // about it in the log.
+    QVERIFY(QDir().mkpath(autostart()));
+    QVERIFY(writeFile(autostart() + "/entry.desktop", "[Desktop Entry]\nType=Application\nExec=/bin/true\n"));
+    const auto list = AutostartLoginItemsList::create();
+    QCOMPARE(list->snapshot()->size(), 1);
+    QVERIFY(QFile::remove(autostart() + "/entry.desktop"));
+    QTest::failOnWarning(QRegularExpression("."));
+    QCOMPARE(list->resolve({"entry.desktop"}).status, loginitems::LoginItemsList::ResolveStatus::Gone);
 }
 
 void tst_Autostart::appendedEntryRoundTrip_data()
