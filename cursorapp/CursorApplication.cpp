@@ -2,6 +2,7 @@
 
 #include "Bundle.h"
 #include "LoginItems.h"
+#include "PointerReach.h"
 #include "PTHotKeyCenter.h"
 #include "PointerHider.h"
 #include "PointerVisibility.h"
@@ -11,6 +12,8 @@
 
 #include <QLoggingCategory>
 
+using namespace Qt::StringLiterals;
+
 Q_LOGGING_CATEGORY(lcCursorApp, "quillvane.cursorapp", QtInfoMsg)
 
 CursorApplication::CursorApplication(settings::PreferencesStore &store, const QDBusConnection &bus, QObject *parent)
@@ -19,6 +22,10 @@ CursorApplication::CursorApplication(settings::PreferencesStore &store, const QD
     , m_server(m_controller, bus)
 {
     connect(&m_server, &CursorServer::busDisconnected, this, [this] { Q_EMIT finished(0); });
+    connect(&m_controller, &CursorController::quitRequested, this, [this] {
+        qCInfo(lcCursorApp) << "Asked to quit";
+        Q_EMIT finished(0);
+    });
 }
 
 // Members go in reverse order: the hot key and the pointer before the
@@ -57,16 +64,29 @@ CursorServer::StartResult CursorApplication::start()
 
 void CursorApplication::setUpPointer()
 {
+    QString reason;
+    dbuslink::PointerReach reach = dbuslink::pointerReachFromEnvironment(&reason);
     QString errorString;
-    m_x = x11::XConnection::open({}, &errorString);
-    if (m_x)
-        m_hider = PointerHider::create(*m_x, &errorString);
+    if (reach != dbuslink::PointerReach::Nowhere) {
+        m_x = x11::XConnection::open({}, &errorString);
+        if (m_x)
+            m_hider = PointerHider::create(*m_x, &errorString);
+    }
     if (!m_hider) {
         m_x.reset();
-        qCWarning(lcCursorApp).noquote() << "The pointer cannot be hidden:" << errorString
-                                         << "- serving the settings only";
+        if (reach != dbuslink::PointerReach::Nowhere) {
+            reach = dbuslink::PointerReach::Nowhere;
+            reason = errorString.left(1).toUpper() + errorString.mid(1) + u'.';
+        }
+        m_controller.setPointerReach(dbuslink::pointerReachName(reach), reason);
+        qCWarning(lcCursorApp).noquote() << "The pointer cannot be hidden:" << reason << "Serving the settings only.";
         return;
     }
+    m_controller.setPointerReach(dbuslink::pointerReachName(reach), reason);
+    if (reach == dbuslink::PointerReach::X11WindowsOnly)
+        qCWarning(lcCursorApp).noquote() << "The pointer can be hidden over X11 windows only:" << reason;
+    else
+        qCInfo(lcCursorApp).noquote() << "The pointer can be hidden everywhere:" << reason;
     connect(m_x.get(), &x11::XConnection::connectionLost, this, [this] {
         qCWarning(lcCursorApp) << "The connection to the X server is lost; quitting";
         Q_EMIT finished(1);

@@ -44,6 +44,8 @@ QVariantMap CursorController::properties() const
         {u"ToggleCursorHotKey"_s, toggleCursorHotKey()},
         {u"Hidden"_s, hidden()},
         {u"LoginItemHidden"_s, loginItemHidden()},
+        {u"PointerReach"_s, pointerReach()},
+        {u"PointerReachReason"_s, pointerReachReason()},
     };
 }
 
@@ -86,4 +88,17 @@ void CursorController::Toggle()
 {
     if (hasPointer())
         m_pointer->toggle();
+}
+
+void CursorController::Quit()
+{
+    if (m_pointer)
+        m_pointer->show();
+    Q_EMIT quitRequested();
+}
+
+void CursorController::setPointerReach(const QString &reach, const QString &reason)
+{
+    m_pointerReach = reach;
+    m_pointerReachReason = reason;
 }

@@ -25,6 +25,8 @@ class CursorController : public QObject, protected QDBusContext
     Q_PROPERTY(QVariantMap ToggleCursorHotKey READ toggleCursorHotKey)
     Q_PROPERTY(bool Hidden READ hidden)
     Q_PROPERTY(bool LoginItemHidden READ loginItemHidden)
+    Q_PROPERTY(QString PointerReach READ pointerReach)
+    Q_PROPERTY(QString PointerReachReason READ pointerReachReason)
 
 public:
     explicit CursorController(settings::PreferencesStore &store, QObject *parent = nullptr);
@@ -43,6 +45,11 @@ public:
     // this application has no windows and sends no notifications.
     bool loginItemHidden() const { return m_loginItemHidden; }
     void setLoginItemHidden(bool hidden) { m_loginItemHidden = hidden; }
+    // Where the pointer can be hidden ("everywhere", "x11-windows-only",
+    // "nowhere") and one sentence why.
+    QString pointerReach() const { return m_pointerReach; }
+    QString pointerReachReason() const { return m_pointerReachReason; }
+    void setPointerReach(const QString &reach, const QString &reason);
 
     // What Hide, Show and Toggle act on; none without an X display, when
     // they answer with the error dbuslink::NoDisplayError.
@@ -59,6 +66,8 @@ public Q_SLOTS:
     void Hide();
     void Show();
     void Toggle();
+    // Ends the program, the pointer shown.
+    Q_NOREPLY void Quit();
 
 Q_SIGNALS:
     // Emitted by every readPrefs(), with what it read.
@@ -66,6 +75,7 @@ Q_SIGNALS:
     // Emitted by readPrefs() when what it read differs from before.
     void settingsChanged(const QuillvaneSettings &settings);
     void hiddenChanged(bool hidden);
+    void quitRequested();
 
 private:
     Q_DISABLE_COPY_MOVE(CursorController)
@@ -76,4 +86,6 @@ private:
     QuillvaneSettings m_settings;
     QPointer<PointerVisibility> m_pointer;
     bool m_loginItemHidden = false;
+    QString m_pointerReach;
+    QString m_pointerReachReason;
 };

@@ -17,6 +17,8 @@ inline constexpr QLatin1StringView Interface{"org.quillvane.CursorController"};
 
 // The method that asks the cursor program to re-read its settings.
 inline constexpr QLatin1StringView ReadPrefsMethod{"readPrefs"};
+// The method that ends the cursor program, the pointer shown.
+inline constexpr QLatin1StringView QuitMethod{"Quit"};
 // The error that Hide, Show and Toggle answer with where no pointer can be hidden.
 inline constexpr QLatin1StringView NoDisplayError{"org.quillvane.CursorController.Error.NoDisplay"};
 

@@ -116,17 +116,24 @@ std::optional<LoadedPane> PaneLoader::load(const QString &path, QObject *owner, 
 QStringList PaneLoader::installedPanes(const QString &programFolder)
 {
     QStringList panes;
-    const QDir program(programFolder);
-    const QString parent = QDir::cleanPath(program.absoluteFilePath(u".."_s));
-    for (const QString &folder : {program.absolutePath(), parent}) {
+    for (const QString &folder : paneFolders(programFolder)) {
         const QDir dir(folder);
-        const QStringList names =
-            dir.entryList({u"*.prefPane"_s}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+        const QStringList names = dir.entryList({u"*.prefPane"_s}, QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &name : names)
             panes << dir.filePath(name);
     }
     panes.removeDuplicates();
     return panes;
+}
+
+QStringList PaneLoader::paneFolders(const QString &programFolder)
+{
+    const QDir program(programFolder);
+    return {
+        program.absolutePath(),
+        QDir::cleanPath(program.absoluteFilePath(u".."_s)),
+        QDir::cleanPath(program.absoluteFilePath(u"../lib/quillvane"_s)),
+    };
 }
 
 } // namespace host

@@ -42,8 +42,13 @@ public:
     static std::optional<LoadedPane> load(const QString &path, QObject *owner, QString *errorString);
 
     // The page bundles installed beside the program in PROGRAMFOLDER: the
-    // *.prefPane folders in it and in the folder above it, by name.
+    // *.prefPane folders in paneFolders(), each folder's by name.
     static QStringList installedPanes(const QString &programFolder);
+    // Where pages are looked for: the program's folder and the folder above
+    // it (a build folder), and ../lib/quillvane (an installation; relative, so
+    // that an installed prefix can move). Translations of the host lie in
+    // translations/ of one of them.
+    static QStringList paneFolders(const QString &programFolder);
 };
 
 } // namespace host

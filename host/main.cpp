@@ -43,9 +43,13 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QString::fromLatin1(QUILLVANE_VERSION));
 
     // The host's texts, and the texts that the pages leave to the host such
-    // as "(None)", come from the translations beside the program.
+    // as "(None)", come from the translations beside the program or beside
+    // the installed pages.
     const QString programFolder = QApplication::applicationDirPath();
-    host::installTranslator(programFolder + u"/translations"_s, u"settings-host"_s);
+    for (const QString &folder : host::PaneLoader::paneFolders(programFolder)) {
+        if (host::installTranslator(folder + u"/translations"_s, u"settings-host"_s))
+            break;
+    }
     host::installTranslator(QLibraryInfo::path(QLibraryInfo::TranslationsPath), u"qtbase"_s);
     QApplication::setApplicationDisplayName(text(QT_TRANSLATE_NOOP("SettingsHost", "Settings")));
 
@@ -72,7 +76,7 @@ int main(int argc, char *argv[])
         if (paths.isEmpty()) {
             qCCritical(lcHost).noquote()
                 << text(QT_TRANSLATE_NOOP("SettingsHost",
-                                          "No settings page given, and none installed in %1 or the folder above it."))
+                                          "No settings page given, and none installed in %1, the folder above it or ../lib/quillvane."))
                        .arg(QDir::toNativeSeparators(programFolder));
             return 1;
         }

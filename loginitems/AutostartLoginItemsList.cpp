@@ -232,9 +232,13 @@ std::optional<LoginItemsList::Item> AutostartLoginItemsList::insertAtEnd(const Q
     QString executable;
     QString name;
     QString fileBase;
+    QString comment;
+    QString icon;
     if (const settings::Bundle bundle = settings::Bundle::withPath(path); bundle.isValid()) {
         executable = bundle.executablePath();
         fileBase = bundle.bundleIdentifier();
+        comment = bundle.infoDictionary().value(u"CFBundleGetInfoString"_s).toString();
+        icon = bundle.infoDictionary().value(u"CFBundleIconName"_s).toString();
         name = QFileInfo(path).fileName();
         if (name.endsWith(u".app"_s))
             name.chop(4);
@@ -281,10 +285,18 @@ std::optional<LoginItemsList::Item> AutostartLoginItemsList::insertAtEnd(const Q
         return std::nullopt;
     }
 
-    const QByteArray contents = "[Desktop Entry]\n"
-                                "Type=Application\n"
-                                "Name=" + DesktopEntry::escapeString(name).toUtf8() + "\n"
-                                "Exec=" + DesktopEntry::escapeString(*quoted).toUtf8() + "\n";
+    // TryExec: a login item whose program was removed with its installation
+    // is passed over quietly at log-in.
+    QByteArray contents = "[Desktop Entry]\n"
+                          "Type=Application\n"
+                          "Name=" + DesktopEntry::escapeString(name).toUtf8() + "\n"
+                          "Exec=" + DesktopEntry::escapeString(*quoted).toUtf8() + "\n"
+                          "TryExec=" + DesktopEntry::escapeString(executable).toUtf8() + "\n";
+    if (!comment.isEmpty() && !hasControlCharacter(comment))
+        contents += "Comment=" + DesktopEntry::escapeString(comment).toUtf8() + "\n";
+    // An icon is a name in the icon theme: no path, no extension.
+    if (!icon.isEmpty() && !hasControlCharacter(icon) && !icon.contains(u'/') && !icon.contains(u' '))
+        contents += "Icon=" + DesktopEntry::escapeString(icon).toUtf8() + "\n";
     const QFile::Permissions readableByAll =
         QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
     if (!writeAtomically(m_directory + u'/' + fileName, contents, readableByAll))

@@ -6,8 +6,12 @@
 #include "PTHotKey.h"
 #include "PTHotKeyCenter.h"
 #include "PTKeyCombo.h"
+#include "PointerReach.h"
 #include "QuillvaneSettings.h"
 #include "Workspace.h"
+
+#include <QBoxLayout>
+#include <QLabel>
 
 using namespace Qt::StringLiterals;
 
@@ -42,9 +46,30 @@ void QuillvanePref::mainViewDidLoad()
         showAutoShow(QuillvaneSettings().autoShow);
         showIdleHide(QuillvaneSettings().idleHide);
     }
+    showPointerReachNotice();
     addToLoginItems();
     launchCursorApp();
     cursorApp.reset();
+}
+
+void QuillvanePref::showPointerReachNotice()
+{
+    // Decided from the session's environment, as the cursor program decides
+    // it, so that the page never waits for the bus to say so.
+    QString reason; // in English, for the log; the page says it in its own words
+    const dbuslink::PointerReach reach = dbuslink::pointerReachFromEnvironment(&reason);
+    QWidget *view = mainView();
+    auto *intro = view ? view->findChild<QLabel *>(u"introLabel"_s) : nullptr;
+    auto *layout = view ? qobject_cast<QBoxLayout *>(view->layout()) : nullptr;
+    if (reach == dbuslink::PointerReach::Everywhere || !layout)
+        return;
+    auto *notice = new QLabel(view);
+    notice->setObjectName(u"reachNotice"_s);
+    notice->setWordWrap(true);
+    notice->setText(reach == dbuslink::PointerReach::X11WindowsOnly
+                        ? tr("In this Wayland session the pointer can be hidden only over the windows of X11 programs.")
+                        : tr("The pointer cannot be hidden in this session: it has no X server."));
+    layout->insertWidget(intro ? layout->indexOf(intro) + 1 : 0, notice);
 }
 
 void QuillvanePref::makeHotKey(const PTKeyCombo &combo)

@@ -102,6 +102,9 @@ private:
     void showHotKey();
     void showAutoShow(bool on);
     void showIdleHide(float idleHide);
+    // A line under the description when the pointer cannot be hidden over
+    // every window in this session.
+    void showPointerReachNotice();
 
     // Outlets: owned by the main view.
     QLineEdit *hotkeyField = nullptr;

@@ -64,5 +64,13 @@
         <source>Hides or shows the pointer, whichever program you are in.</source>
         <translation>Blendet den Zeiger aus oder ein, in jedem Programm.</translation>
     </message>
+    <message>
+        <source>In this Wayland session the pointer can be hidden only over the windows of X11 programs.</source>
+        <translation>In dieser Wayland-Sitzung lässt sich der Zeiger nur über den Fenstern von X11-Programmen ausblenden.</translation>
+    </message>
+    <message>
+        <source>The pointer cannot be hidden in this session: it has no X server.</source>
+        <translation>In dieser Sitzung lässt sich der Zeiger nicht ausblenden: Sie hat keinen X-Server.</translation>
+    </message>
 </context>
 </TS>

@@ -35,16 +35,16 @@
         <translation>[SEITE.prefPane...]</translation>
     </message>
     <message>
-        <source>No settings page given, and none installed in %1 or the folder above it.</source>
-        <translation>Keine Einstellungsseite angegeben, und in %1 oder im Ordner darüber ist keine installiert.</translation>
-    </message>
-    <message>
         <source>No settings page could be opened.</source>
         <translation>Keine Einstellungsseite konnte geöffnet werden.</translation>
     </message>
     <message>
         <source>Cannot save the screenshot %1.</source>
         <translation>Das Bildschirmfoto %1 kann nicht gespeichert werden.</translation>
+    </message>
+    <message>
+        <source>No settings page given, and none installed in %1, the folder above it or ../lib/quillvane.</source>
+        <translation>Keine Einstellungsseite angegeben, und in %1, im Ordner darüber oder in ../lib/quillvane ist keine installiert.</translation>
     </message>
 </context>
 <context>

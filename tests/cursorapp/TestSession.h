@@ -82,10 +82,12 @@ public:
 
     // The child's standard error goes to the test's own, or with
     // CAPTUREERRORS to the returned process, to be read from there.
-    QProcess *start(const QString &program, const QProcessEnvironment &environment, bool captureErrors = false)
+    QProcess *start(const QString &program, const QProcessEnvironment &environment, bool captureErrors = false,
+                    const QStringList &arguments = {})
     {
         auto process = std::make_unique<QProcess>();
         process->setProgram(program);
+        process->setArguments(arguments);
         process->setProcessEnvironment(environment);
         process->setStandardInputFile(QProcess::nullDevice());
         process->setStandardOutputFile(QProcess::nullDevice());

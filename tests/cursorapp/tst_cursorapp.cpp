@@ -26,6 +26,9 @@ private Q_SLOTS:
     void readPrefsShowsWhatAnotherProcessWrote();
     void introspectionDescribesTheInterface();
     void exitsWhenTheBusGoesAway();
+    void commandLineAnswersWithoutStarting();
+    void reachFollowsTheSessionAndQuitEnds_data();
+    void reachFollowsTheSessionAndQuitEnds();
 
 private:
     QProcessEnvironment environment(const QString &busAddress) const;
@@ -174,11 +177,15 @@ void TestCursorApp::introspectionDescribesTheInterface()
                            QStringLiteral("property ToggleCursorHotKey a{sv} read"),
                            QStringLiteral("property Hidden b read"),
                            QStringLiteral("property LoginItemHidden b read"),
+                           QStringLiteral("property PointerReach s read"),
+                           QStringLiteral("property PointerReachReason s read"),
                            QStringLiteral("method readPrefs"),
                            QStringLiteral("annotation org.freedesktop.DBus.Method.NoReply   true"),
                            QStringLiteral("method Hide"),
                            QStringLiteral("method Show"),
                            QStringLiteral("method Toggle"),
+                           QStringLiteral("method Quit"),
+                           QStringLiteral("annotation org.freedesktop.DBus.Method.NoReply   true"),
                        }));
 }
 
@@ -201,6 +208,65 @@ void TestCursorApp::exitsWhenTheBusGoesAway()
         QCOMPARE(app->exitStatus(), QProcess::NormalExit);
     }
     QDBusConnection::disconnectFromBus(connectionName);
+}
+
+void TestCursorApp::commandLineAnswersWithoutStarting()
+{
+    for (const QString &option : {QStringLiteral("--help"), QStringLiteral("--version")}) {
+        QProcess *app =
+            m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment(m_bus.address()), false, {option});
+        QVERIFY(app);
+        QVERIFY2(app->waitForFinished(5000), qPrintable(option + QStringLiteral(" starts the program")));
+        QCOMPARE(app->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app->exitCode(), 0);
+    }
+}
+
+void TestCursorApp::reachFollowsTheSessionAndQuitEnds_data()
+{
+    QTest::addColumn<bool>("display");
+    QTest::addColumn<bool>("wayland");
+    QTest::addColumn<QString>("reach");
+
+    QTest::newRow("X11 session") << true << false << "everywhere";
+    QTest::newRow("Wayland session with XWayland") << true << true << "x11-windows-only";
+    QTest::newRow("Wayland session without XWayland") << false << true << "nowhere";
+    QTest::newRow("no display at all") << false << false << "nowhere";
+}
+
+void TestCursorApp::reachFollowsTheSessionAndQuitEnds()
+{
+    QFETCH(bool, display);
+    QFETCH(bool, wayland);
+    QFETCH(QString, reach);
+    QVERIFY(!qEnvironmentVariableIsEmpty("DISPLAY"));
+
+    PrivateBus other;
+    QString error;
+    QVERIFY2(other.start(false, &error), qPrintable(error));
+    const QDBusConnection bus = QDBusConnection::connectToBus(other.address(), QStringLiteral("reach"));
+    auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("reach")); });
+    QProcessEnvironment environment = this->environment(other.address());
+    if (display)
+        environment.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("DISPLAY"));
+    if (wayland)
+        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-quillvane-test"));
+    QProcess *app = m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment);
+    QVERIFY(app);
+    QTRY_VERIFY_WITH_TIMEOUT(nameHasOwner(bus, serverBusName()), 10000);
+    QCOMPARE(cursorProperty(bus, QStringLiteral("PointerReach")).toString(), reach);
+    QVERIFY(!cursorProperty(bus, QStringLiteral("PointerReachReason")).toString().isEmpty());
+
+    // --quit asks the running copy on the session bus to end.
+    QProcess *quit =
+        m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment, false, {QStringLiteral("--quit")});
+    QVERIFY(quit);
+    QVERIFY(quit->waitForFinished(5000));
+    QCOMPARE(quit->exitCode(), 0);
+    QVERIFY2(app->waitForFinished(5000), "Quit leaves the program running");
+    QCOMPARE(app->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app->exitCode(), 0);
+    QVERIFY(!nameHasOwner(bus, serverBusName()));
 }
 
 QTEST_GUILESS_MAIN(TestCursorApp)

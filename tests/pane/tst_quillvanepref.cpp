@@ -23,7 +23,9 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QLabel>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <cmath>
 #include <limits>
@@ -171,6 +173,8 @@ private Q_SLOTS:
 
     void loadShowsSettings_data();
     void loadShowsSettings();
+    void reachNoticeFollowsTheSession_data();
+    void reachNoticeFollowsTheSession();
     void loadSeedsBeforeLaunchAndSendsNothing_data();
     void loadSeedsBeforeLaunchAndSendsNothing();
     void actionWritesOneValueAndFlushes_data();
@@ -392,6 +396,52 @@ void TestQuillvanePref::loadSeedsBeforeLaunchAndSendsNothing_data()
     QTest::newRow("first use") << QVariantMap() << seededDomain;
     const QVariantMap stored{{QStringLiteral("autoShow"), false}, {QStringLiteral("idleHide"), 5.0}};
     QTest::newRow("settings already stored") << stored << stored;
+}
+
+void TestQuillvanePref::reachNoticeFollowsTheSession_data()
+{
+    QTest::addColumn<QByteArray>("display");
+    QTest::addColumn<QByteArray>("waylandDisplay");
+    QTest::addColumn<QString>("notice");
+
+    QTest::newRow("X11 session: no notice") << QByteArray(":0") << QByteArray() << QString();
+    QTest::newRow("Wayland with XWayland: X11 windows only")
+        << QByteArray(":0") << QByteArray("wayland-0") << QStringLiteral("only over the windows of X11 programs");
+    QTest::newRow("Wayland without XWayland: nowhere")
+        << QByteArray() << QByteArray("wayland-0") << QStringLiteral("cannot be hidden");
+}
+
+void TestQuillvanePref::reachNoticeFollowsTheSession()
+{
+    QFETCH(QByteArray, display);
+    QFETCH(QByteArray, waylandDisplay);
+    QFETCH(QString, notice);
+
+    const QByteArray oldDisplay = qgetenv("DISPLAY");
+    auto restore = qScopeGuard([&] {
+        qputenv("DISPLAY", oldDisplay);
+        qunsetenv("WAYLAND_DISPLAY");
+    });
+    qputenv("DISPLAY", display);
+    qputenv("WAYLAND_DISPLAY", waylandDisplay);
+
+    QWidget view;
+    auto *layout = new QVBoxLayout(&view);
+    auto *intro = new QLabel(QStringLiteral("Intro"), &view);
+    intro->setObjectName(QStringLiteral("introLabel"));
+    layout->addWidget(intro);
+    layout->addWidget(new QLabel(QStringLiteral("Controls"), &view));
+    QuietPref pane(*m_store);
+    pane.setMainView(&view);
+    pane.mainViewDidLoad();
+
+    const auto *shown = view.findChild<QLabel *>(QStringLiteral("reachNotice"));
+    QCOMPARE(shown != nullptr, !notice.isEmpty());
+    if (shown) {
+        QVERIFY2(shown->text().contains(notice), qPrintable(shown->text()));
+        // Right under the description.
+        QCOMPARE(layout->indexOf(const_cast<QLabel *>(shown)), 1);
+    }
 }
 
 void TestQuillvanePref::loadSeedsBeforeLaunchAndSendsNothing()
