@@ -24,7 +24,9 @@ run: build
 clean:
 	rm -rf $(BUILD)
 
+# The peer pointer hiders that bench/idle measures beside ours come with it.
 bench: build
+	@scripts/bootstrap --bench
 	cmake --build $(BUILD) --target bench
 
 # Proof under hostile input: `make fuzz` runs each fuzz target for
