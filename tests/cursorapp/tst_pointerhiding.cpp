@@ -287,7 +287,7 @@ void TestPointerHiding::staysShownWhileAButtonIsHeld()
 // still moves.
 void TestPointerHiding::staysShownWhileMoving()
 {
-    QVERIFY(startApp(storedSettings(true, 0.3)));
+    QVERIFY(startApp(storedSettings(true, 0.5)));
     QTimer darting;
     connect(&darting, &QTimer::timeout, this, [this] {
         m_user->moveTo(300, 100);
