@@ -33,6 +33,7 @@ run: build
 clean:
 	rm -rf $(BUILD)
 
+# The peer pointer hiders that bench/idle measures beside ours come with it.
 bench: bootstrap-test
 	@scripts/bootstrap bench
 	cmake -S . -B $(BUILD) -G Ninja -DQUILLVANE_BUILD_BENCH=ON $(CMAKE_FLAGS) >/dev/null

@@ -2,6 +2,8 @@
 
 #include <QObject>
 
+#include <chrono>
+
 // The two sides of the pointer that PointerVisibility's rules act on, apart
 // from the X server, so that the rules can run against something else.
 
@@ -24,18 +26,27 @@ class AbstractPointerWatcher : public QObject
     Q_OBJECT
 
 public:
+    enum class Watch {
+        Nothing,
+        // sample() tells how long the pointer has kept still; as cheaply as
+        // can be, since the pointer is shown and mostly moving then.
+        Stillness,
+        // moved() and buttonPressed() follow the user at once.
+        Movement,
+    };
+
     struct Sample
     {
-        bool moved = false;       // left the anchor (the anchor moved with it)
+        // Since the pointer last counted as moved (or since watching began).
+        std::chrono::milliseconds stillFor{0};
         bool buttonsHeld = false; // a mouse button is down
     };
 
     using QObject::QObject;
 
-    // While watching, moved() follows every movement. Turning it on takes
-    // the current position as the anchor.
-    virtual void setWatching(bool watching) = 0;
-    virtual bool isWatching() const = 0;
+    // Changing what is watched takes the current position as the anchor.
+    virtual void watch(Watch what) = 0;
+    virtual Watch watching() const = 0;
     // Takes the current position as the anchor.
     virtual void resetAnchor() = 0;
     // Reads the pointer now. Movement found here is not signalled.
@@ -46,5 +57,7 @@ public:
 
 Q_SIGNALS:
     void moved();
+    // A button that is not a scroll wheel's (4 to 7) went down.
+    void buttonPressed();
     void buttonsReleased();
 };

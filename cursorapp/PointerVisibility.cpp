@@ -16,8 +16,11 @@ PointerVisibility::PointerVisibility(AbstractPointerHider &hider, AbstractPointe
     , m_watcher(watcher)
 {
     m_idleTimer.setSingleShot(true);
+    // A coarse timer may fire a twentieth of its interval late.
+    m_idleTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_idleTimer, &QTimer::timeout, this, &PointerVisibility::handleIdleTimeout);
     connect(&m_watcher, &AbstractPointerWatcher::moved, this, &PointerVisibility::handleMoved);
+    connect(&m_watcher, &AbstractPointerWatcher::buttonPressed, this, &PointerVisibility::handleMoved);
     connect(&m_watcher, &AbstractPointerWatcher::buttonsReleased, this, &PointerVisibility::handleButtonsReleased);
 }
 
@@ -91,35 +94,34 @@ void PointerVisibility::toggle()
 void PointerVisibility::hidePointer(HiddenBy by)
 {
     const bool wasHidden = m_hider.isHidden();
-    const bool wasWatching = m_watcher.isWatching();
+    const AbstractPointerWatcher::Watch watched = m_watcher.watching();
     m_hiddenBy = by;
     m_hider.hide();
     update();
-    // Movement that shows it again counts from where it disappeared.
-    if (wasWatching && m_watcher.isWatching())
+    // Movement that shows it again counts from where it disappeared (a
+    // change of what is watched has set the anchor already).
+    if (m_watcher.watching() == watched && watched != AbstractPointerWatcher::Watch::Nothing)
         m_watcher.resetAnchor();
     if (!wasHidden)
         Q_EMIT hiddenChanged(true);
 }
 
+// Movement, or a press of a button that is not the scroll wheel's.
 void PointerVisibility::handleMoved()
 {
-    if (!m_hider.isHidden()) {
-        if (m_idleInterval)
-            m_idleTimer.start();
-        return;
-    }
-    if (m_hiddenBy == HiddenBy::Idleness || m_autoShow)
+    if (m_hider.isHidden() && (m_hiddenBy == HiddenBy::Idleness || m_autoShow))
         show();
 }
 
 void PointerVisibility::handleIdleTimeout()
 {
-    if (m_hider.isHidden())
+    if (m_hider.isHidden() || !m_idleInterval)
         return;
+    // The idle time counts from the last movement, which the watcher may
+    // know of only now: wait for the rest of it.
     const AbstractPointerWatcher::Sample sample = m_watcher.sample();
-    if (sample.moved) {
-        m_idleTimer.start();
+    if (sample.stillFor < *m_idleInterval) {
+        m_idleTimer.start(*m_idleInterval - sample.stillFor);
         return;
     }
     if (sample.buttonsHeld) {
@@ -132,14 +134,18 @@ void PointerVisibility::handleIdleTimeout()
 void PointerVisibility::handleButtonsReleased()
 {
     if (!m_hider.isHidden() && m_idleInterval)
-        m_idleTimer.start();
+        m_idleTimer.start(*m_idleInterval);
 }
 
 void PointerVisibility::update()
 {
     const bool hidden = m_hider.isHidden();
     const bool countIdleTime = !hidden && m_idleInterval;
-    m_watcher.setWatching(hidden ? (m_hiddenBy == HiddenBy::Idleness || m_autoShow) : countIdleTime);
+    using Watch = AbstractPointerWatcher::Watch;
+    if (hidden)
+        m_watcher.watch(m_hiddenBy == HiddenBy::Idleness || m_autoShow ? Watch::Movement : Watch::Nothing);
+    else
+        m_watcher.watch(countIdleTime ? Watch::Stillness : Watch::Nothing);
     if (!countIdleTime) {
         m_idleTimer.stop();
     } else if (!m_idleTimer.isActive()) {

@@ -24,12 +24,21 @@ struct PointerPosition
 
 // Tells when the pointer moves, without waking for every motion event.
 //
-// While nothing has moved, the server's XInput 2 raw motion events are
-// selected on the root windows: the first one wakes the watcher. It then
-// stops the events and reads the pointer's position once per sample
-// interval until a sample finds it still, and selects them again. A user
-// moving the mouse for a minute thus costs ten position reads a second,
-// whatever the mouse's rate; a still pointer costs nothing.
+// Movement (the pointer is hidden and waits for the user): the server's
+// XInput 2 raw motion events are selected on the root windows and the first
+// one wakes the watcher. It then stops the events and reads the pointer's
+// position once per sample interval until a sample finds it still, and
+// selects them again. A user moving the mouse for a minute thus costs ten
+// position reads a second, whatever the mouse's rate. Raw button presses
+// other than the scroll wheel's are passed on as they come.
+//
+// Stillness (the pointer is shown and the idle time counts): nothing is
+// selected at all. When asked, the watcher reads the server's motion history,
+// which holds the time of every motion, and finds the last one that counted:
+// a pointer that keeps moving costs one such read per idle time, and a
+// pointer that comes back to the same spot between two reads is still seen
+// moving. Server times are turned into ours with the time stamp of a raw
+// event; until one has come, raw motion stays selected.
 //
 // Movement is measured on the screen from an anchor, the position where the
 // pointer last counted as moved: a pointer that wobbles within the jitter
@@ -37,7 +46,8 @@ struct PointerPosition
 // pointer where it is, never counts. Slow drift adds up until it leaves the
 // radius.
 //
-// Without XInput 2 the position is read once per sample interval all along.
+// Without XInput 2 the position is read once per sample interval all along;
+// without a motion history, stillness is watched as movement is.
 class PointerWatcher : public AbstractPointerWatcher
 {
     Q_OBJECT
@@ -50,13 +60,15 @@ public:
     ~PointerWatcher() override;
     Q_DISABLE_COPY_MOVE(PointerWatcher)
 
-    void setWatching(bool watching) override;
-    bool isWatching() const override { return m_watching; }
+    void watch(Watch what) override;
+    Watch watching() const override { return m_watch; }
     void resetAnchor() override;
     Sample sample() override;
     void waitForButtonRelease() override;
 
 private:
+    using Clock = std::chrono::steady_clock;
+
     struct Reading
     {
         PointerPosition position;
@@ -64,7 +76,9 @@ private:
     };
 
     std::optional<Reading> read();
-    bool leftAnchor(const PointerPosition &position);
+    bool leftAnchor(const PointerPosition &position, Clock::time_point when);
+    void readHistory(const PointerPosition &current);
+    bool followsEachMove() const;
     void handleEvent(const xcb_generic_event_t &event);
     void handleMotionHint();
     void handleSampleTimeout();
@@ -72,11 +86,15 @@ private:
     void updateSelection();
 
     x11::XConnection &m_x;
-    quint8 m_xiOpcode = 0; // 0: no XInput 2
-    bool m_watching = false;
-    bool m_sampling = false;          // between a motion hint and a still sample
+    quint8 m_xiOpcode = 0;  // 0: no XInput 2
+    bool m_history = false; // the server keeps a motion history
+    Watch m_watch = Watch::Nothing;
+    bool m_sampling = false; // between a motion hint and a still sample
     bool m_waitingForRelease = false;
     quint32 m_selectedMask = 0;
     PointerPosition m_anchor;
+    Clock::time_point m_stillSince; // when the anchor was last set
+    // Server time minus ours, in milliseconds, from the last raw event.
+    std::optional<quint32> m_serverOffset;
     QTimer m_sampleTimer;
 };

@@ -48,7 +48,9 @@ PTHotKeyCenter::~PTHotKeyCenter()
 
 bool PTHotKeyCenter::registerHotKey(const std::shared_ptr<PTHotKey> &hotKey)
 {
-    if (!hotKey)
+    // An invalid combination registers nothing and answers true before any
+    // other check: that is how clearing a combination ends a registration.
+    if (!hotKey || !hotKey->keyCombo().isValidHotKeyCombo())
         return true;
     if (hotKey->name().isEmpty()) {
         qCWarning(lcHotKeyCenter) << "Not registering a hot key without a name:" << hotKey->description();
@@ -61,8 +63,6 @@ bool PTHotKeyCenter::registerHotKey(const std::shared_ptr<PTHotKey> &hotKey)
         return false;
     }
     const PTKeyCombo combo = hotKey->keyCombo();
-    if (!combo.isValidHotKeyCombo())
-        return true;
 
     const systemhotkeys::HotKeyID hotKeyID{hotKeySignature(), mNextKeyID};
     const auto registration = mSource->registerHotKey(quint32(combo.keyCode()), quint32(combo.modifiers()), hotKeyID);

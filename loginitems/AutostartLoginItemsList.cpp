@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -146,14 +147,23 @@ LoginItemsList::Resolution AutostartLoginItemsList::resolveData(const QString &p
         return {ResolveStatus::Malformed, {}};
     }
 
-    const QString hidden = entry->rawValue(u"Hidden"_s);
-    if (entry->contains(u"Hidden"_s) && hidden != u"true"_s && hidden != u"false"_s) {
-        qCWarning(lcAutostart) << "Skipping malformed autostart entry" << path
-                               << ": Hidden is neither true nor false";
-        return {ResolveStatus::Malformed, {}};
+    // The two ways the autostart rules and desktops turn an entry off. A
+    // value that is no boolean makes the entry malformed: whether it starts
+    // is then a guess.
+    bool turnedOff = false;
+    const std::pair<QString, bool> offSwitches[] = {{u"Hidden"_s, true}, {u"X-GNOME-Autostart-enabled"_s, false}};
+    for (const auto &[key, offValue] : offSwitches) {
+        if (!entry->contains(key))
+            continue;
+        const QString value = entry->rawValue(key);
+        const bool isTrue = value == u"true"_s || value == u"1"_s;
+        if (!isTrue && value != u"false"_s && value != u"0"_s) {
+            qCWarning(lcAutostart) << "Skipping malformed autostart entry" << path << ":" << key
+                                   << "is neither true nor false";
+            return {ResolveStatus::Malformed, {}};
+        }
+        turnedOff = turnedOff || isTrue == offValue;
     }
-    if (hidden == u"true"_s)
-        return {ResolveStatus::Deleted, {}};
     if (entry->stringValue(u"Type"_s) != u"Application"_s || !entry->contains(u"Exec"_s)) {
         qCDebug(lcAutostart) << "Autostart entry" << path << "opens no program";
         return {ResolveStatus::Unsupported, {}};
@@ -180,6 +190,7 @@ LoginItemsList::Resolution AutostartLoginItemsList::resolveData(const QString &p
         return {ResolveStatus::ProgramMissing, {}};
     }
 
+    const ResolveStatus status = turnedOff ? ResolveStatus::TurnedOff : ResolveStatus::Resolved;
     // <bundle>/Contents/Linux/<executable>: the entry opens the bundle when
     // its Info.plist names that executable.
     const QFileInfo programInfo(program);
@@ -188,9 +199,9 @@ LoginItemsList::Resolution AutostartLoginItemsList::resolveData(const QString &p
         && folder.cdUp()) {
         const settings::Bundle bundle = settings::Bundle::withPath(folder.path());
         if (bundle.isValid() && bundle.executablePath() == program)
-            return {ResolveStatus::Resolved, bundle.bundleUrl()};
+            return {status, bundle.bundleUrl()};
     }
-    return {ResolveStatus::Resolved, QUrl::fromLocalFile(program)};
+    return {status, QUrl::fromLocalFile(program)};
 }
 
 LoginItemsList::Resolution AutostartLoginItemsList::resolve(const Item &item) const

@@ -17,10 +17,13 @@ namespace loginitems {
 // (<bundle>/Contents/Linux/<executable>, named so in the bundle's Info.plist),
 // else to the program file itself. The program is Exec's first argument: an
 // absolute path, or a bare name looked up in PATH. Paths are compared as
-// written (cleaned, symbolic links not followed). Entries that do not resolve
-// -- unreadable, not a plain file, over MaximumEntrySize, malformed,
-// Hidden=true (the user deleted it), not Type=Application, or running a
-// program that does not exist -- are never changed or deleted.
+// written (cleaned, symbolic links not followed). An entry the user turned off
+// (Hidden=true, which the autostart rules call deleted, or
+// X-GNOME-Autostart-enabled=false) resolves as TurnedOff: what it opens is
+// known, but it is never changed or deleted. Entries that do not resolve --
+// unreadable, not a plain file, over MaximumEntrySize, malformed, not
+// Type=Application, or running a program that does not exist -- are never
+// changed or deleted either.
 //
 // New entries get the file name <bundle identifier>.desktop, or the first free
 // <identifier>-N.desktop, so they take their place in file name order rather

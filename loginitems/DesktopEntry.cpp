@@ -248,8 +248,9 @@ std::optional<QStringList> DesktopEntry::splitExec(const QString &exec, QString 
             continue;
         }
         if (c == u'"') {
-            if (inArgument)
-                return fail(u"a quote in the middle of an argument"_s);
+            // A quoted part may stand anywhere in an argument, as in
+            // --name="Foo Bar": it joins the text around it, as a shell and
+            // GLib's launcher read it.
             inArgument = hasText = true;
             bool closed = false;
             for (++i; i < size && !closed; ++i) {
@@ -269,9 +270,7 @@ std::optional<QStringList> DesktopEntry::splitExec(const QString &exec, QString 
             }
             if (!closed)
                 return fail(u"an unterminated quote"_s);
-            // The loop stepped past the closing quote; the argument ends there.
-            if (i < size && !isBlank(exec[i]))
-                return fail(u"text right after a closing quote"_s);
+            // The loop stepped past the closing quote.
             --i;
             continue;
         }

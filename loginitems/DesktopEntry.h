@@ -35,10 +35,11 @@ public:
     static QString escapeString(const QString &value);
 
     // The program and arguments of an Exec value (escapes of string values
-    // already applied): arguments are separated by blanks; an argument with
-    // reserved characters must be in double quotes, inside which ", `, $ and
-    // \ are escaped with a backslash; field codes (%f, %U, ...) are dropped
-    // and %% stands for %. Nullopt with *errorString set when the value breaks
+    // already applied): arguments are separated by blanks; reserved
+    // characters must be in double quotes, inside which ", `, $ and \ are
+    // escaped with a backslash; a quoted part joins the unquoted text next to
+    // it into one argument (--name="Foo Bar"); field codes (%f, %U, ...) are
+    // dropped and %% stands for %. Nullopt with *errorString set when the value breaks
     // these rules or names no program.
     static std::optional<QStringList> splitExec(const QString &exec, QString *errorString = nullptr);
 

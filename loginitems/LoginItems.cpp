@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <utility>
+
 using settings::Bundle;
 using loginitems::LoginItemsList;
 
@@ -58,17 +60,31 @@ static void PTRemoveBundleFromLoginItemsAndAdd(const Bundle &bundle, bool add, b
     if (!snapshot)
         return;
 
-    bool pendingAdd = add;
+    // An item of the application that the user turned off is its item: the
+    // user's choice, never changed. It is not added again, and enabled
+    // items of the same application go as duplicates.
+    QList<std::pair<LoginItemsList::Item, LoginItemsList::Resolution>> resolved;
+    resolved.reserve(snapshot->size());
+    bool turnedOff = false;
     for (const LoginItemsList::Item &item : *snapshot) {
-        const std::optional<QUrl> url = resolvedUrl(*list, item);
-        if (!url)
+        resolved.append({item, list->resolve(item)});
+        const LoginItemsList::Resolution &resolution = resolved.last().second;
+        if (add && resolution.status == LoginItemsList::ResolveStatus::TurnedOff && !resolution.url.isEmpty())
+            turnedOff = turnedOff || isSameLocation(resolution.url, bundleUrl)
+                || Bundle::withUrl(resolution.url).bundleIdentifier() == identifier;
+    }
+
+    bool pendingAdd = add && !turnedOff;
+    for (const auto &[item, resolution] : std::as_const(resolved)) {
+        if (resolution.status != LoginItemsList::ResolveStatus::Resolved || resolution.url.isEmpty())
             continue;
+        const QUrl &url = resolution.url;
         // The first item at the bundle's own place is the one that stays.
-        if (pendingAdd && isSameLocation(*url, bundleUrl)) {
+        if (pendingAdd && isSameLocation(url, bundleUrl)) {
             pendingAdd = false;
             continue;
         }
-        const Bundle target = Bundle::withUrl(*url);
+        const Bundle target = Bundle::withUrl(url);
         const QString targetIdentifier = target.bundleIdentifier();
         if (!targetIdentifier.isEmpty() && targetIdentifier == identifier)
             list->remove(item);

@@ -27,7 +27,7 @@ public:
         Gone,           // the item is no longer there
         Unreadable,     // cannot be read, is not a plain file, or is too large
         Malformed,      // its contents break the format's rules
-        Deleted,        // marked as removed by the user
+        TurnedOff,      // opens url, but the user turned it off: never changed
         Unsupported,    // a valid item that opens no program
         ProgramMissing, // the program it opens does not exist
     };
@@ -35,7 +35,7 @@ public:
     struct Resolution
     {
         ResolveStatus status = ResolveStatus::Gone;
-        QUrl url; // set when resolved: the bundle or the program file it opens
+        QUrl url; // set when resolved or turned off: the bundle or the program file it opens
     };
 
     LoginItemsList() = default;

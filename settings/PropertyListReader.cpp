@@ -6,7 +6,8 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
-#include <cmath>
+#include <clocale>
+#include <cstdlib>
 #include <limits>
 
 Q_LOGGING_CATEGORY(lcPropertyList, "quillvane.settings.propertylist", QtWarningMsg)
@@ -325,38 +326,56 @@ private:
             *value = negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
             return true;
         }
-        // Plain decimal notation only; QString::toDouble always uses the C
-        // locale, whatever the process or default QLocale is.
-        const bool plain = std::all_of(text.cbegin(), text.cend(), [](QChar ch) {
-            return (ch >= u'0' && ch <= u'9') || ch == u'.' || ch == u'e' || ch == u'E' || ch == u'+' || ch == u'-';
-        });
+        // Plain decimal notation only, read in the C locale whatever the
+        // process locale is. Magnitudes beyond the double range read as
+        // infinity or as zero with the number's sign, as other readers of the
+        // format do, rather than failing the whole document.
+        const bool plain = !digits.isEmpty() && digits.front() != u'+' && digits.front() != u'-'
+            && std::all_of(text.cbegin(), text.cend(), [](QChar ch) {
+                   return (ch >= u'0' && ch <= u'9') || ch == u'.' || ch == u'e' || ch == u'E' || ch == u'+'
+                       || ch == u'-';
+               });
         if (!plain)
             return false;
-        bool ok = false;
-        const double number = text.toDouble(&ok);
-        if (!ok || !std::isfinite(number))
+        static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+        const QByteArray ascii = text.toLatin1();
+        char *end = nullptr;
+        const double number = strtod_l(ascii.constData(), &end, cLocale);
+        if (end != ascii.constData() + ascii.size())
             return false;
         *value = number;
         return true;
     }
 
+    // YYYY-MM-DD[THH[:MM[:SS]]]Z in UTC; units left out at the end read as
+    // zero. Month and day are always needed.
     static bool parseDate(QStringView text, QVariant *value)
     {
-        // yyyy-MM-ddTHH:mm:ssZ exactly, in UTC.
-        if (text.size() != 20 || text[4] != u'-' || text[7] != u'-' || text[10] != u'T' || text[13] != u':'
-            || text[16] != u':' || text[19] != u'Z')
+        if (!text.endsWith(u'Z'))
             return false;
-        const auto number = [text](qsizetype from, qsizetype length) {
-            int result = 0;
-            for (qsizetype i = from; i < from + length; ++i) {
+        text.chop(1);
+        int units[6] = {0, 0, 0, 0, 0, 0};
+        static constexpr char16_t separators[6] = {0, u'-', u'-', u'T', u':', u':'};
+        int count = 0;
+        qsizetype at = 0;
+        while (at < text.size() && count < 6) {
+            if (count > 0 && text[at++] != separators[count])
+                return false;
+            const qsizetype length = count == 0 ? 4 : 2;
+            if (at + length > text.size())
+                return false;
+            for (qsizetype i = at; i < at + length; ++i) {
                 if (text[i] < u'0' || text[i] > u'9')
-                    return -1;
-                result = result * 10 + (text[i].unicode() - u'0');
+                    return false;
+                units[count] = units[count] * 10 + (text[i].unicode() - u'0');
             }
-            return result;
-        };
-        const QDate date(number(0, 4), number(5, 2), number(8, 2));
-        const QTime time(number(11, 2), number(14, 2), number(17, 2));
+            at += length;
+            ++count;
+        }
+        if (at != text.size() || count < 3)
+            return false;
+        const QDate date(units[0], units[1], units[2]);
+        const QTime time(units[3], units[4], units[5]);
         if (!date.isValid() || !time.isValid() || date.year() < 1)
             return false;
         *value = QDateTime(date, time, Qt::UTC);

@@ -12,6 +12,7 @@
 #include <QList>
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -31,7 +32,8 @@ class PrivateXServer
 public:
     ~PrivateXServer() { stop(); }
 
-    bool start(QString *error)
+    // SCREENS screens of 640x480, side by side.
+    bool start(QString *error, int screens = 1)
     {
         if (!m_dir.isValid()) {
             *error = QStringLiteral("no temporary folder");
@@ -39,10 +41,11 @@ public:
         }
         m_server.setProgram(QStringLiteral("Xvfb"));
         // A black root window, so that only the pointer has colour.
-        m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-fbdir"),
-                               m_dir.path(), QStringLiteral("-screen"), QStringLiteral("0"),
-                               QStringLiteral("640x480x24"), QStringLiteral("-nolisten"), QStringLiteral("tcp"),
-                               QStringLiteral("-br")});
+        QStringList arguments{QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-fbdir"),
+                              m_dir.path(), QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-br")};
+        for (int screen = 0; screen < screens; ++screen)
+            arguments << QStringLiteral("-screen") << QString::number(screen) << QStringLiteral("640x480x24");
+        m_server.setArguments(arguments);
         m_server.setStandardErrorFile(QProcess::nullDevice());
         m_server.start();
         if (!m_server.waitForStarted(5000)) {
@@ -70,12 +73,14 @@ public:
     }
 
     QByteArray display() const { return m_display; }
+    // The screen in XWD format, as the server keeps it up to date.
+    QString screenFile(int screen = 0) const { return m_dir.filePath(QStringLiteral("Xvfb_screen%1").arg(screen)); }
 
-    // The pixels of the screen that have COLOUR (0xRRGGBB); -1 when the file
+    // The pixels of a screen that have COLOUR (0xRRGGBB); -1 when the file
     // cannot be read.
-    int countPixels(const QList<quint32> &colours) const
+    int countPixels(const QList<quint32> &colours, int screen = 0) const
     {
-        QFile file(m_dir.filePath(QStringLiteral("Xvfb_screen0")));
+        QFile file(screenFile(screen));
         if (!file.open(QIODevice::ReadOnly))
             return -1;
         const QByteArray data = file.readAll();
@@ -120,13 +125,15 @@ public:
     {
         if (!isValid())
             return;
-        m_root = xcb_setup_roots_iterator(xcb_get_setup(c())).data->root;
+        for (auto it = xcb_setup_roots_iterator(xcb_get_setup(c())); it.rem; xcb_screen_next(&it))
+            m_roots.append(it.data->root);
+        m_root = m_roots.constFirst();
     }
 
     bool isValid() const { return !xcb_connection_has_error(c()); }
     xcb_connection_t *c() const { return m_connection.get(); }
 
-    // The arrow of the cursor font in the two colours above.
+    // The arrow of the cursor font in the two colours above, on every screen.
     void giveRootACursor()
     {
         constexpr quint16 leftPointer = 68; // its mask is the next glyph
@@ -134,7 +141,8 @@ public:
         xcb_open_font(c(), font, 6, "cursor");
         const xcb_cursor_t cursor = xcb_generate_id(c());
         xcb_create_glyph_cursor(c(), cursor, font, font, leftPointer, leftPointer + 1, 0xffff, 0, 0, 0, 0xffff, 0);
-        xcb_change_window_attributes(c(), m_root, XCB_CW_CURSOR, &cursor);
+        for (const xcb_window_t root : std::as_const(m_roots))
+            xcb_change_window_attributes(c(), root, XCB_CW_CURSOR, &cursor);
         xcb_close_font(c(), font);
         sync();
     }
@@ -142,6 +150,13 @@ public:
     void moveTo(qint16 x, qint16 y)
     {
         xcb_test_fake_input(c(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, m_root, x, y, 0);
+        sync();
+    }
+
+    // Xvfb's pointer does not move across screens; a warp takes it there.
+    void warpTo(qint16 x, qint16 y, int screen)
+    {
+        xcb_warp_pointer(c(), XCB_NONE, m_roots.value(screen), 0, 0, 0, 0, x, y);
         sync();
     }
 
@@ -240,6 +255,7 @@ private:
     }
 
     std::unique_ptr<xcb_connection_t, Disconnect> m_connection;
+    QList<xcb_window_t> m_roots;
     xcb_window_t m_root = XCB_NONE;
 };
 

@@ -16,6 +16,7 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -85,11 +86,14 @@ private Q_SLOTS:
     void requestsHideAndShow();
     void hidesAfterIdleTime();
     void staysShownWhileAButtonIsHeld();
+    void staysShownWhileMoving();
     void movementAfterHiding_data();
     void movementAfterHiding();
     void readPrefsSwitchesTheHotKey();
     void hotKeyHeldElsewhereWorksOnceLetGo();
     void pointerReturnsWhenKilled();
+    void twoScreens_data();
+    void twoScreens();
     void quitsWhenTheXServerGoes();
     void withoutDisplayServesSettingsOnly_data();
     void withoutDisplayServesSettingsOnly();
@@ -103,9 +107,9 @@ private:
     QDBusMessage call(const QString &method);
     QVariant property(const QString &name) { return cursorProperty(QDBusConnection::sessionBus(), name); }
 
-    int cursorPixels() const
+    int cursorPixels(int screen = 0) const
     {
-        return m_x->countPixels({xsession::User::CursorForeground, xsession::User::CursorBackground});
+        return m_x->countPixels({xsession::User::CursorForeground, xsession::User::CursorBackground}, screen);
     }
     bool pointerShown() const { return cursorPixels() >= kShownPixels; }
     bool pointerHidden() const { return cursorPixels() == 0; }
@@ -279,11 +283,27 @@ void TestPointerHiding::staysShownWhileAButtonIsHeld()
     QTRY_VERIFY(pointerHidden());
 }
 
+// A pointer that darts away and back between two reads of its position
+// still moves.
+void TestPointerHiding::staysShownWhileMoving()
+{
+    QVERIFY(startApp(storedSettings(true, 0.5)));
+    QTimer darting;
+    connect(&darting, &QTimer::timeout, this, [this] {
+        m_user->moveTo(300, 100);
+        m_user->moveTo(100, 100);
+    });
+    darting.start(50);
+    QVERIFY2(staysShown(1500ms), "the pointer hid while it moved");
+    darting.stop();
+    QTRY_VERIFY(pointerHidden());
+}
+
 void TestPointerHiding::movementAfterHiding_data()
 {
     QTest::addColumn<bool>("autoShow");
     QTest::addColumn<QString>("hiddenBy"); // "key", "Hide" (over the bus) or "idle"
-    QTest::addColumn<QString>("input");    // "move", "jitter" or "scroll"
+    QTest::addColumn<QString>("input");    // "move", "jitter", "scroll" or "click"
     QTest::addColumn<bool>("shows");
 
     QTest::newRow("autoShow on: movement shows a pointer hidden with the hot key") << true << "key" << "move" << true;
@@ -294,6 +314,10 @@ void TestPointerHiding::movementAfterHiding_data()
     QTest::newRow("jitter is not movement") << true << "key" << "jitter" << false;
     QTest::newRow("scrolling is not movement") << true << "key" << "scroll" << false;
     QTest::newRow("scrolling does not end idleness") << true << "idle" << "scroll" << false;
+    QTest::newRow("autoShow on: a click shows a pointer hidden with the hot key") << true << "key" << "click" << true;
+    QTest::newRow("autoShow off: a click leaves a pointer hidden with the hot key")
+        << false << "key" << "click" << false;
+    QTest::newRow("a click ends idleness") << false << "idle" << "click" << true;
 }
 
 void TestPointerHiding::movementAfterHiding()
@@ -315,7 +339,10 @@ void TestPointerHiding::movementAfterHiding()
         m_user->moveTo(300, 200);
     else if (input == QLatin1String("jitter"))
         m_user->moveTo(102, 101);
-    else
+    else if (input == QLatin1String("click")) {
+        m_user->button(1, true);
+        m_user->button(1, false);
+    } else
         m_user->scroll(3);
 
     if (shows) {
@@ -384,6 +411,57 @@ void TestPointerHiding::pointerReturnsWhenKilled()
     ::kill(pid_t(app->processId()), SIGKILL);
     QVERIFY(app->waitForFinished(5000));
     QTRY_VERIFY(pointerShown());
+}
+
+void TestPointerHiding::twoScreens_data()
+{
+    QTest::addColumn<QString>("ending"); // what shows the pointer again
+    QTest::addColumn<int>("screen");     // where it is then
+
+    QTest::newRow("Show") << "Show" << 0;
+    QTest::newRow("the hot key") << "key" << 0;
+    QTest::newRow("the program killed") << "kill" << 0;
+    QTest::newRow("Show after a move to the other screen") << "Show" << 1;
+    QTest::newRow("the program killed after a move to the other screen") << "kill" << 1;
+}
+
+// The server draws the pointer on the screen whose hide or show came last:
+// when it is shown again, it is shown where it is, at once.
+void TestPointerHiding::twoScreens()
+{
+    QFETCH(QString, ending);
+    QFETCH(int, screen);
+
+    m_user.reset();
+    m_x = std::make_unique<xsession::PrivateXServer>();
+    QString error;
+    QVERIFY2(m_x->start(&error, 2), qPrintable(error));
+    m_user = std::make_unique<xsession::User>(m_x->display());
+    QVERIFY(m_user->isValid());
+    m_user->giveRootACursor();
+    m_user->moveTo(100, 100);
+    QTRY_VERIFY(pointerShown());
+
+    QProcess *app = startApp(storedSettings(false, 0));
+    QVERIFY(app);
+    m_user->typeHotKey(kK, kControlOption);
+    QTRY_VERIFY(pointerHidden());
+    if (screen == 1) {
+        m_user->warpTo(200, 200, 1);
+        QTRY_COMPARE(cursorPixels(1), 0);
+    }
+    QCOMPARE(cursorPixels(1 - screen), 0);
+
+    if (ending == QLatin1String("kill")) {
+        ::kill(pid_t(app->processId()), SIGKILL);
+        QVERIFY(app->waitForFinished(5000));
+    } else if (ending == QLatin1String("key")) {
+        m_user->typeHotKey(kK, kControlOption);
+    } else {
+        QCOMPARE(call(ending).type(), QDBusMessage::ReplyMessage);
+    }
+    QTRY_VERIFY2(cursorPixels(screen) >= kShownPixels, "the pointer stays invisible where it is");
+    QCOMPARE(cursorPixels(1 - screen), 0);
 }
 
 void TestPointerHiding::quitsWhenTheXServerGoes()

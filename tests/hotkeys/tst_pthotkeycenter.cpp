@@ -92,21 +92,31 @@ private slots:
     void invalidCombinationRegistersNothing_data()
     {
         QTest::addColumn<PTKeyCombo>("combo");
-        QTest::newRow("clear combination") << PTKeyCombo();
-        QTest::newRow("no key with modifiers") << PTKeyCombo(-1, 0x100);
-        QTest::newRow("key without modifiers") << PTKeyCombo(3, 0);
+        QTest::addColumn<QString>("situation");
+        QTest::newRow("clear combination") << PTKeyCombo() << QString();
+        QTest::newRow("no key with modifiers") << PTKeyCombo(-1, 0x100) << QString();
+        QTest::newRow("key without modifiers") << PTKeyCombo(3, 0) << QString();
+        // The validity test comes before the name and table checks.
+        QTest::newRow("clear combination without a name") << PTKeyCombo() << u"unnamed"_s;
+        QTest::newRow("cleared combination of a registered hot key") << PTKeyCombo() << u"twice"_s;
     }
 
     void invalidCombinationRegistersNothing()
     {
         QFETCH(PTKeyCombo, combo);
-        const auto key = hotKey(u"toggle the cursor"_s, combo);
+        QFETCH(QString, situation);
+        const bool twice = situation == u"twice";
+        const auto key = hotKey(situation == u"unnamed" ? QString() : u"toggle the cursor"_s, twice ? kCommandA : combo);
+        if (twice) {
+            QVERIFY(center->registerHotKey(key));
+            key->setKeyCombo(combo);
+        }
+        const int registrations = twice ? 1 : 0;
         QVERIFY(center->registerHotKey(key));
-        QVERIFY(center->allHotKeys().isEmpty());
-        QVERIFY(!center->hotKeyForName(key->name()));
-        QCOMPARE(source->registerCalls, 0);
-        QCOMPARE(source->installCount, 0);
-        QCOMPARE(key->carbonHotKey(), HotKeyRef::Null);
+        QCOMPARE(center->allHotKeys().size(), registrations);
+        QCOMPARE(source->registerCalls, registrations);
+        QCOMPARE(source->installCount, registrations);
+        QCOMPARE(key->carbonHotKey() == HotKeyRef::Null, !twice);
     }
 
     void refusedRegistrationChangesNothing_data()

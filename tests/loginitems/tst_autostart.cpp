@@ -78,6 +78,8 @@ private slots:
     void freeNameWhenTaken_data();
     void freeNameWhenTaken();
     void foreignEntriesUntouched();
+    void turnedOffEntryIsOurs_data();
+    void turnedOffEntryIsOurs();
     void newlineInPathRefused();
     void vanishedEntryIsGone();
     void folderFollowsEnvironment();
@@ -147,7 +149,8 @@ void tst_Autostart::execSplitting_data()
     QTest::newRow("reserved character outside quotes") << QByteArray("/bin/foo $HOME") << "error";
     QTest::newRow("unknown escape inside quotes") << QByteArray(R"("/a\\qb")") << "error";
     QTest::newRow("unknown string escape") << QByteArray(R"(/bin/foo\q)") << "error";
-    QTest::newRow("quote in the middle of an argument") << QByteArray("/a\"b\"") << "error";
+    QTest::newRow("a quoted part inside an argument")
+        << QByteArray("prog --name=\"Foo Bar\" \"a\"b\"c\"") << "prog|--name=Foo Bar|abc";
     QTest::newRow("a field code alone names no program") << QByteArray("%f") << "error";
 }
 
@@ -166,7 +169,7 @@ void tst_Autostart::execSplitting()
 void tst_Autostart::resolution_data()
 {
     // The lines after [Desktop Entry], and the path of what the entry
-    // resolves to (empty: it does not resolve).
+    // resolves to (empty: it does not resolve; "off:" before it: turned off).
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("target");
 
@@ -184,7 +187,15 @@ void tst_Autostart::resolution_data()
     QTest::newRow("localised keys are ignored")
         << "Type=Application\nExec[de]=/bin/sh\n" + ownExec + "Name[de]=Zeiger\n" << own;
     QTest::newRow("Hidden=false resolves") << "Type=Application\nHidden=false\n" + ownExec << own;
-    QTest::newRow("Hidden=true is deleted") << "Type=Application\nHidden=true\n" + ownExec << "";
+    QTest::newRow("Hidden=true is turned off") << "Type=Application\nHidden=true\n" + ownExec << "off:" + own;
+    QTest::newRow("X-GNOME-Autostart-enabled=false is turned off")
+        << "Type=Application\nX-GNOME-Autostart-enabled=false\n" + ownExec << "off:" + own;
+    QTest::newRow("X-GNOME-Autostart-enabled=true resolves")
+        << "Type=Application\nX-GNOME-Autostart-enabled=true\n" + ownExec << own;
+    QTest::newRow("a Hidden that is no boolean is malformed")
+        << "Type=Application\nHidden=yes\n" + ownExec << "";
+    QTest::newRow("a quoted part inside an argument")
+        << "Type=Application\nExec=\"" + m_own.executablePath().toUtf8() + "\" --name=\"Foo Bar\"\n" << own;
     QTest::newRow("a relative path does not resolve")
         << QByteArray("Type=Application\nExec=bin/sh\n") << "";
     QTest::newRow("a missing program does not resolve")
@@ -203,9 +214,11 @@ void tst_Autostart::resolution()
     const auto list = AutostartLoginItemsList::create();
     QVERIFY(list);
     const auto resolution = list->resolve({"entry.desktop"});
-    QCOMPARE(resolution.url, target.isEmpty() ? QUrl() : QUrl::fromLocalFile(target));
-    QCOMPARE(resolution.status == loginitems::LoginItemsList::ResolveStatus::Resolved,
-             !target.isEmpty());
+    const bool off = target.startsWith("off:");
+    QCOMPARE(resolution.url, target.isEmpty() ? QUrl() : QUrl::fromLocalFile(target.mid(off ? 4 : 0)));
+    using Status = loginitems::LoginItemsList::ResolveStatus;
+    QCOMPARE(resolution.status == Status::Resolved, !target.isEmpty() && !off);
+    QCOMPARE(resolution.status == Status::TurnedOff, off);
 }
 
 void tst_Autostart::vanishedEntryIsGone()
@@ -321,7 +334,7 @@ void tst_Autostart::foreignEntriesUntouched()
     // none may be changed or deleted.
     const QList<std::pair<QString, QByteArray>> unresolvable = {
         {"b-no-group.desktop", copyExec},
-        {"c-hidden.desktop", copy + "Hidden=true\n"},
+        {"c-hidden-malformed.desktop", copy + "Hidden=yes\n"},
         {"d-oversized.desktop", copy + "# " + QByteArray(70 * 1024, 'x') + "\n"},
         {"e-not-utf8.desktop", copy + "Comment=\xff\xfe\n"},
         {"f-twice.desktop", copy + copyExec},
@@ -378,6 +391,34 @@ void tst_Autostart::foreignEntriesUntouched()
         return;
     QVERIFY(!PTIsBundleInLoginItems(m_own));
     QCOMPARE(entryNames().size(), untouched.size() + 3);
+}
+
+void tst_Autostart::turnedOffEntryIsOurs_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+    const QByteArray own = entryRunning(m_own.executablePath());
+    QTest::newRow("Hidden=true") << own + "Hidden=true\n";
+    QTest::newRow("X-GNOME-Autostart-enabled=false") << own + "X-GNOME-Autostart-enabled=false\n";
+    QTest::newRow("a copy elsewhere, Hidden=true") << entryRunning(m_copy.executablePath()) + "Hidden=true\n";
+}
+
+// The user turned our item off in a desktop's settings, which edits our entry
+// in place: opening the page again changes nothing in it and adds no second
+// one; an enabled duplicate that an earlier version wrote goes.
+void tst_Autostart::turnedOffEntryIsOurs()
+{
+    QFETCH(QByteArray, entry);
+    QVERIFY(QDir().mkpath(autostart()));
+    const QString path = autostart() + '/' + OwnId + ".desktop";
+    QVERIFY(writeFile(path, entry));
+    QVERIFY(writeFile(autostart() + '/' + OwnId + "-2.desktop", entryRunning(m_own.executablePath())));
+
+    PTAddBundleToLoginItems(m_own, false);
+    QCOMPARE(entryNames(), QStringList{OwnId + ".desktop"});
+    QCOMPARE(readFile(path), entry);
+    QVERIFY(!PTIsBundleInLoginItems(m_own));
+    PTRemoveBundleFromLoginItems(m_own);
+    QCOMPARE(readFile(path), entry);
 }
 
 void tst_Autostart::newlineInPathRefused()

@@ -62,6 +62,10 @@ void tst_LoginItems::initTestCase()
         {"?own", {Status::Unreadable, at("/Apps/Quillvane.app")}},
         {"?copy", {Status::Malformed, at("/Old/Quillvane.app")}},
         {"nourl", {Status::Resolved, QUrl()}},
+        // Turned off by the user: known targets, never changed.
+        {"off", {Status::TurnedOff, at("/Apps/Quillvane.app")}},
+        {"offcopy", {Status::TurnedOff, at("/Old/Quillvane.app")}},
+        {"offother", {Status::TurnedOff, at("/Apps/Other.app")}},
     };
 }
 
@@ -120,6 +124,14 @@ void tst_LoginItems::addAndRemove_data()
         << "other file noid caseid" << "add" << "own" << "other file noid caseid new";
     QTest::newRow("unresolvable items stay and do not count as listed")
         << "?own ?copy nourl" << "add" << "own" << "?own ?copy nourl new";
+    QTest::newRow("an item turned off is the bundle's item and stays as it is")
+        << "off*" << "add" << "own" << "off*";
+    QTest::newRow("a copy turned off counts too; enabled items of the application go")
+        << "own offcopy copy other" << "add hidden" << "own" << "offcopy other";
+    QTest::newRow("another application turned off does not count")
+        << "offother" << "add" << "own" << "offother new";
+    QTest::newRow("removing leaves items turned off")
+        << "off own offcopy" << "remove" << "own" << "off offcopy";
     QTest::newRow("removing takes every copy, its own place included")
         << "own other copy own* file" << "remove" << "own" << "other file";
     QTest::newRow("removing an unlisted bundle changes nothing")
@@ -162,6 +174,7 @@ void tst_LoginItems::lookup_data()
     QTest::newRow("listed with a trailing slash") << "ownslash" << "own" << true;
     QTest::newRow("only a copy elsewhere") << "copy" << "own" << false;
     QTest::newRow("only unresolvable items") << "?own nourl" << "own" << false;
+    QTest::newRow("only an item turned off") << "off" << "own" << false;
     QTest::newRow("a bundle without identifier is found") << "noid" << "noid" << true;
     QTest::newRow("no bundle") << "own" << "none" << false;
 }

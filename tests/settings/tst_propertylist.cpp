@@ -350,6 +350,14 @@ void tst_PropertyList::readsAcceptedForms_data()
     QTest::newRow("real nan") << plist("<real>nan</real>") << QVariant(notANumber);
     QTest::newRow("real +infinity") << plist("<real>+infinity</real>") << QVariant(infinity);
     QTest::newRow("real -Infinity") << plist("<real>-Infinity</real>") << QVariant(-infinity);
+    QTest::newRow("real over the double range") << plist("<real>1E+400</real>") << QVariant(infinity);
+    QTest::newRow("real under the double range") << plist("<real>1E-400</real>") << QVariant(0.0);
+    QTest::newRow("negative real under the double range") << plist("<real>-1e-400</real>") << QVariant(-0.0);
+    QTest::newRow("date without seconds") << plist("<date>2004-10-26T10:33Z</date>")
+                                          << QVariant(utc(2004, 10, 26, 10, 33, 0));
+    QTest::newRow("date with hours only") << plist("<date>2004-10-26T10Z</date>")
+                                          << QVariant(utc(2004, 10, 26, 10, 0, 0));
+    QTest::newRow("date without time") << plist("<date>2004-10-26Z</date>") << QVariant(utc(2004, 10, 26, 0, 0, 0));
     QTest::newRow("data with line breaks and tabs") << plist("<data>\n\tAAEC\n\tAw==\n\t</data>")
                                                     << QVariant(QByteArray("\x00\x01\x02\x03", 4));
     QTest::newRow("CDATA, entities and a comment in a string")
@@ -416,10 +424,14 @@ void tst_PropertyList::rejectsBadInput_data()
     QTest::newRow("integer with junk") << plist("<integer>12abc</integer>") << u"64-bit"_s;
     QTest::newRow("real with decimal comma") << plist("<real>0,5</real>") << u"real"_s;
     QTest::newRow("hexadecimal real") << plist("<real>0x1p3</real>") << u"real"_s;
-    QTest::newRow("real beyond double range") << plist("<real>1e400</real>") << u"real"_s;
+    QTest::newRow("real with two signs") << plist("<real>+-1</real>") << u"real"_s;
+    QTest::newRow("real with an empty exponent") << plist("<real>1e</real>") << u"real"_s;
     QTest::newRow("date with an offset") << plist("<date>2026-12-06T08:00:00+01:00</date>") << u"date"_s;
     QTest::newRow("date month 13") << plist("<date>2026-13-06T08:00:00Z</date>") << u"date"_s;
-    QTest::newRow("date only") << plist("<date>2026-12-06</date>") << u"date"_s;
+    QTest::newRow("date without Z") << plist("<date>2026-12-06</date>") << u"date"_s;
+    QTest::newRow("date without day") << plist("<date>2004-10Z</date>") << u"date"_s;
+    QTest::newRow("date with one-digit minutes") << plist("<date>2004-10-26T10:3Z</date>") << u"date"_s;
+    QTest::newRow("date with fractional seconds") << plist("<date>2004-10-26T10:33:00.5Z</date>") << u"date"_s;
     QTest::newRow("data not base64") << plist("<data>!!!!</data>") << u"base64"_s;
     QTest::newRow("entity expansion bomb")
         << QByteArray("<?xml version=\"1.0\"?>\n<!DOCTYPE plist [\n"
