@@ -46,6 +46,11 @@ public:
     // The display string: modifier glyphs followed by the key name, or the
     // translation of "(None)" when this is not a valid hot key combination.
     QString description() const;
+    // The same in words, with the names that PC keyboards print on their keys
+    // (Command is Super, Option is Alt): "Control+Alt+K" for ⌥^K, for screen
+    // readers and the README; translated like "(None)", which it also gives
+    // for an invalid combination.
+    QString descriptionInWords() const;
 
     // Display helpers.
     static QString _stringForModifiers(qint64 modifiers);

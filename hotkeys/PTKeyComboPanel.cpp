@@ -22,6 +22,12 @@ Q_LOGGING_CATEGORY(lcKeyComboPanel, "quillvane.hotkeys.panel", QtInfoMsg)
 
 PTKeyComboPanel *_sharedKeyComboPanel = nullptr;
 
+// The keys that work the panel when pressed without a modifier.
+constexpr qint32 ReturnKeyCode = 36;
+constexpr qint32 BackspaceKeyCode = 51;
+constexpr qint32 EscapeKeyCode = 53;
+constexpr qint32 KeypadEnterKeyCode = 76;
+
 QByteArray delegateSignature()
 {
     return QMetaObject::normalizedSignature("keyComboPanelEnded(PTKeyComboPanel*)");
@@ -134,8 +140,10 @@ void PTKeyComboPanel::windowDestroyed()
 
 void PTKeyComboPanel::_refreshContents()
 {
-    if (mComboField)
+    if (mComboField) {
         mComboField->setProperty("text", mKeyCombo ? mKeyCombo->description() : QString());
+        mComboField->setAccessibleDescription(mKeyCombo ? mKeyCombo->descriptionInWords() : QString());
+    }
     if (mTitleField)
         mTitleField->setProperty("text", formatTitle(mTitleFormat, mKeyName));
 }
@@ -321,7 +329,28 @@ void PTKeyComboPanel::noteKeyBroadcast(const hotkeys::Notification &notification
         qCWarning(lcKeyComboPanel) << "A key broadcast without a key combination:" << notification.userInfo();
         return;
     }
-    setKeyCombo(keyCombo.value<PTKeyCombo>());
+    const PTKeyCombo combo = keyCombo.value<PTKeyCombo>();
+    // The keyboard's way out, with the buttons out of its reach: a plain
+    // Escape, Return (or Enter) and Backspace do what Cancel, OK and Clear do.
+    // No system-wide hot key can be any of them without a modifier; with one
+    // held they are recorded like any other key.
+    if (combo.modifiers() == 0 && m_showing != Showing::Not) {
+        switch (combo.keyCode()) {
+        case EscapeKeyCode:
+            cancel();
+            return;
+        case ReturnKeyCode:
+        case KeypadEnterKeyCode:
+            ok();
+            return;
+        case BackspaceKeyCode:
+            clear();
+            return;
+        default:
+            break;
+        }
+    }
+    setKeyCombo(combo);
 }
 
 // While the window is up its broadcaster has the whole keyboard: keys that

@@ -20,9 +20,11 @@ class QWidget;
 // process (sharedPanel()). Shown either as a sheet on another window
 // (window-modal, returns at once) or application-modal (runModalForHotKey).
 // While it is up its key broadcaster has the keyboard, grabbed from every
-// other program, and the panel shows the latest combination pressed; OK gives
-// the combination to the hot key and has the shared hot key center register
-// it anew.
+// other program, and the panel shows the latest combination pressed (in
+// glyphs, and in words for assistive technology); OK gives the combination to
+// the hot key and has the shared hot key center register it anew. Keys
+// pressed without a modifier work the panel instead of being recorded: Escape
+// cancels, Return or Enter confirms, Backspace clears.
 //
 // The sheet's delegate is any QObject with an invokable
 //     void keyComboPanelEnded(PTKeyComboPanel *panel)
@@ -33,8 +35,9 @@ class QWidget;
 // first time the panel needs it and bound to the panel by the rules of
 // panecontract::InterfaceFile: a QDialog with the outlets mTitleField and
 // mComboField (widgets with a "text" property) and mKeyBcaster (a
-// PTKeyBroadcaster), and buttons whose actions are ok, cancel and clear. The title field's text is the title format: "%@" in it stands
-// for the hot key's name.
+// PTKeyBroadcaster), and buttons whose actions are ok, cancel and clear. The
+// title field's text is the title format: "%@" in it stands for the hot key's
+// name.
 class QUILLVANE_EXPORT PTKeyComboPanel : public QObject
 {
     Q_OBJECT

@@ -12,6 +12,7 @@
 
 #include <QBoxLayout>
 #include <QLabel>
+#include <QSignalBlocker>
 
 using namespace Qt::StringLiterals;
 
@@ -25,7 +26,7 @@ QuillvanePref::~QuillvanePref() = default;
 
 QString QuillvanePref::hotKeyName()
 {
-    return u"toggle the cursor"_s;
+    return tr("toggle the cursor");
 }
 
 void QuillvanePref::mainViewDidLoad()
@@ -45,6 +46,14 @@ void QuillvanePref::mainViewDidLoad()
         showHotKey();
         showAutoShow(QuillvaneSettings().autoShow);
         showIdleHide(QuillvaneSettings().idleHide);
+    }
+    // The field is read-only for the keyboard, but assistive technology can
+    // still set its text: it goes back at once to the hot key that is stored.
+    if (hotkeyField) {
+        connect(hotkeyField, &QLineEdit::textChanged, this, [this](const QString &text) {
+            if (text != mHotKey->keyCombo().description())
+                showHotKey();
+        });
     }
     showPointerReachNotice();
     addToLoginItems();
@@ -82,14 +91,22 @@ void QuillvanePref::makeHotKey(const PTKeyCombo &combo)
 
 void QuillvanePref::showHotKey()
 {
-    if (hotkeyField)
-        hotkeyField->setText(mHotKey->keyCombo().description());
+    if (!hotkeyField)
+        return;
+    // The glyphs for the eye, the words for the ear.
+    hotkeyField->setText(mHotKey->keyCombo().description());
+    hotkeyField->setAccessibleDescription(mHotKey->keyCombo().descriptionInWords());
 }
 
 void QuillvanePref::showAutoShow(bool on)
 {
-    if (autoShowButton)
+    // Every change of the check box's state sends its action, so that it
+    // writes however the user changed it (click, Space, mnemonic, assistive
+    // technology); the page filling it in is no such change.
+    if (autoShowButton) {
+        const QSignalBlocker loading(autoShowButton);
         autoShowButton->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
 }
 
 void QuillvanePref::showIdleHide(float idleHide)
@@ -139,8 +156,7 @@ void QuillvanePref::setHotKeyClick(QObject *)
 void QuillvanePref::keyComboPanelEnded(PTKeyComboPanel *panel)
 {
     mHotKey->setKeyCombo(panel->keyCombo());
-    if (hotkeyField)
-        hotkeyField->setText(mHotKey->keyCombo().description());
+    showHotKey();
     // The panel has just registered the combination in this process, but it
     // is the cursor application's to hold, and the X server lets only one
     // client grab a key. Let go of it before the cursor application re-reads

@@ -35,7 +35,8 @@ public:
                            QObject *parent = nullptr);
     ~QuillvanePref() override;
 
-    // The name of the page's hot key, which the recording panel shows.
+    // The name of the page's hot key, which the recording panel shows: in the
+    // user's language.
     static QString hotKeyName();
 
     // Loading: shows the stored settings in the controls (seeding the domain
@@ -78,8 +79,10 @@ public:
     static int checkBoxState(const QCheckBox &checkBox);
 
 public Q_SLOTS:
-    // The actions of the controls. Each reads its control, not the sender,
-    // writes one value, and synchronises.
+    // The actions of the controls, sent for every change the user makes,
+    // whichever way it comes (the interface file sends autoShowClick on each
+    // change of the check box's state, not only on clicks). Each reads its
+    // control, not the sender, writes one value, and synchronises.
     void idleSlide(QObject *sender);
     void autoShowClick(QObject *sender);
     // Opens the shared recording panel as a sheet on the page's window for
@@ -98,7 +101,8 @@ private:
     QVariant seedFirstUseSettings();
     // A new hot key around COMBO, named, with this page as its target.
     void makeHotKey(const PTKeyCombo &combo);
-    // The control setters of loading; a missing outlet is left alone.
+    // The control setters of loading (the hot key field's also after a
+    // recording); a missing outlet is left alone.
     void showHotKey();
     void showAutoShow(bool on);
     void showIdleHide(float idleHide);

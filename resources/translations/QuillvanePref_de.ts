@@ -2,6 +2,49 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>PTKeyComboPanel</name>
+    <message>
+        <source>New Hot Key</source>
+        <translation>Neuer Kurzbefehl</translation>
+    </message>
+    <message>
+        <source>Press the keys that should %@.</source>
+        <translation>Drücken Sie die Tasten, die %@ sollen.</translation>
+    </message>
+    <message>
+        <source>Recorded key combination</source>
+        <translation>Aufgenommene Tastenkombination</translation>
+    </message>
+    <message>
+        <source>Listening to the keyboard…</source>
+        <translation>Wartet auf die Tastatur…</translation>
+    </message>
+    <message>
+        <source>Key combination recorder</source>
+        <translation>Aufnahme der Tastenkombination</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Leeren</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Without a modifier, Escape cancels, Return confirms and Backspace clears; with one, they are recorded like any other key.</source>
+        <translation>Ohne Sondertaste bricht Esc ab, Eingabe bestätigt und Rücktaste leert; mit einer werden sie wie jede andere Taste aufgenommen.</translation>
+    </message>
+    <message>
+        <source>The keys pressed here become the new combination. Without a modifier, Escape cancels, Return confirms and Backspace clears.</source>
+        <translation>Die hier gedrückten Tasten werden die neue Kombination. Ohne Sondertaste bricht Esc ab, Eingabe bestätigt und Rücktaste leert.</translation>
+    </message>
+</context>
+<context>
     <name>QuillvanePref</name>
     <message>
         <source>Quillvane settings</source>
@@ -71,6 +114,10 @@
     <message>
         <source>The pointer cannot be hidden in this session: it has no X server.</source>
         <translation>In dieser Sitzung lässt sich der Zeiger nicht ausblenden: Sie hat keinen X-Server.</translation>
+    </message>
+    <message>
+        <source>toggle the cursor</source>
+        <translation>den Zeiger ein- und ausblenden</translation>
     </message>
 </context>
 </TS>

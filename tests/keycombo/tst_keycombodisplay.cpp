@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTranslator>
 
@@ -92,18 +93,29 @@ void tst_KeyComboDisplay::displayString_data()
     QTest::addColumn<int>("keyCode");
     QTest::addColumn<int>("modifiers");
     QTest::addColumn<QString>("expected");
+    QTest::addColumn<QString>("words"); // with the names PC keyboards print
 
-    QTest::newRow("clear") << -1 << -1 << QStringLiteral("(None)");
-    QTest::newRow("command without key") << -1 << 0x100 << QStringLiteral("(None)");
-    QTest::newRow("key without modifiers") << 3 << 0 << QStringLiteral("(None)");
-    QTest::newRow("default hot key") << 40 << 0x1800 << QStringLiteral("⌥^K");
-    QTest::newRow("control before shift") << 38 << 0x1200 << QStringLiteral("^⇧J");
-    QTest::newRow("key code 0 is A") << 0 << 0x1800 << QStringLiteral("⌥^A");
-    QTest::newRow("function bit shows nothing") << 5 << 0x8000 << QStringLiteral("G");
-    QTest::newRow("function bit with command") << 5 << 0x8100 << QStringLiteral("⌘G");
-    QTest::newRow("F-key") << 122 << 0x100 << QStringLiteral("⌘F1");
-    QTest::newRow("key code without a name is hexadecimal") << 0x7F << 0x100 << QStringLiteral("⌘7F");
-    QTest::newRow("large key code shows its low 16 bits") << 0x10028 << 0x100 << QStringLiteral("⌘K");
+    const QString none = QStringLiteral("(None)");
+    QTest::newRow("clear") << -1 << -1 << none << none;
+    QTest::newRow("command without key") << -1 << 0x100 << none << none;
+    QTest::newRow("key without modifiers") << 3 << 0 << none << none;
+    QTest::newRow("default hot key") << 40 << 0x1800 << QStringLiteral("⌥^K") << QStringLiteral("Control+Alt+K");
+    QTest::newRow("control before shift") << 38 << 0x1200 << QStringLiteral("^⇧J")
+                                          << QStringLiteral("Control+Shift+J");
+    QTest::newRow("all four, Super first") << 40 << 0x1B00 << QStringLiteral("⌘⌥^⇧K")
+                                           << QStringLiteral("Super+Control+Alt+Shift+K");
+    QTest::newRow("key code 0 is A") << 0 << 0x1800 << QStringLiteral("⌥^A") << QStringLiteral("Control+Alt+A");
+    QTest::newRow("function bit shows nothing") << 5 << 0x8000 << QStringLiteral("G") << QStringLiteral("G");
+    QTest::newRow("function bit with command") << 5 << 0x8100 << QStringLiteral("⌘G") << QStringLiteral("Super+G");
+    QTest::newRow("F-key") << 122 << 0x100 << QStringLiteral("⌘F1") << QStringLiteral("Super+F1");
+    QTest::newRow("glyph key in words") << 36 << 0x100 << QStringLiteral("⌘↩") << QStringLiteral("Super+Enter");
+    QTest::newRow("keypad key by its sign") << 87 << 0x800 << QStringLiteral("⌥Keypad 5")
+                                            << QStringLiteral("Alt+Keypad 5");
+    QTest::newRow("keypad Enter") << 76 << 0x800 << QStringLiteral("⌥⌤") << QStringLiteral("Alt+Keypad Enter");
+    QTest::newRow("key code without a name is hexadecimal") << 0x7F << 0x100 << QStringLiteral("⌘7F")
+                                                            << QStringLiteral("Super+7F");
+    QTest::newRow("large key code shows its low 16 bits") << 0x10028 << 0x100 << QStringLiteral("⌘K")
+                                                          << QStringLiteral("Super+K");
 }
 
 void tst_KeyComboDisplay::displayString()
@@ -111,8 +123,10 @@ void tst_KeyComboDisplay::displayString()
     QFETCH(int, keyCode);
     QFETCH(int, modifiers);
     QFETCH(QString, expected);
+    QFETCH(QString, words);
 
     QCOMPARE(PTKeyCombo(keyCode, modifiers).description(), expected);
+    QCOMPARE(PTKeyCombo(keyCode, modifiers).descriptionInWords(), words);
 }
 
 void tst_KeyComboDisplay::modifierGlyphs_data()
@@ -140,13 +154,14 @@ void tst_KeyComboDisplay::noneIsTranslatedByTheHost()
     NoneTranslator translator;
     QVERIFY(QCoreApplication::installTranslator(&translator));
     QCOMPARE(PTKeyCombo().description(), QStringLiteral("(Keine)"));
+    QCOMPARE(PTKeyCombo().descriptionInWords(), QStringLiteral("(Keine)"));
     QCOMPARE(PTKeyCombo(40, 0x1800).description(), QStringLiteral("⌥^K"));
     QCoreApplication::removeTranslator(&translator);
     QCOMPARE(PTKeyCombo().description(), QStringLiteral("(None)"));
 }
 
 // Every key that a full-size ANSI or ISO keyboard can record has a name, so
-// that no hot key shows as a bare number.
+// that no hot key shows as a bare number, nor reads as a glyph in words.
 void tst_KeyComboDisplay::everyKeyOfTheKeyboardHasAName()
 {
     const std::optional<QVariantMap> names = PTKeyCombo::_keyCodesDictionary();
@@ -161,6 +176,9 @@ void tst_KeyComboDisplay::everyKeyOfTheKeyboardHasAName()
         const QVariant name = names->value(QString::number(code));
         QVERIFY2(name.typeId() == QMetaType::QString && !name.toString().isEmpty(),
                  qPrintable(QStringLiteral("key code %1 has no name").arg(code)));
+        // In words, the keys that show a glyph have a name a screen reader can say.
+        const QString words = PTKeyCombo(code, 0x100).descriptionInWords();
+        QVERIFY2(!words.contains(QRegularExpression(QStringLiteral("[\\x{2190}-\\x{23FF}]"))), qPrintable(words));
     }
     for (auto it = names->cbegin(); it != names->cend(); ++it) {
         bool ok = false;

@@ -7,6 +7,7 @@
 #include "PTKeyComboPanel.h"
 #include "LoginItems.h"
 #include "FloatSlider.h"
+#include "InterfaceFile.h"
 #include "QuillvanePref.h"
 #include "Bundle.h"
 #include "PreferencesStore.h"
@@ -20,6 +21,7 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSignalBlocker>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -91,27 +93,23 @@ const char fakeAppInfo[] =
 
 enum class Action { IdleSlide, AutoShowClick, SetHotKeyClick, HotKeyWrite };
 
-// The page's controls as its interface file makes them, handed to the page
-// the way a host fills outlets: by property name.
+// The page's controls from its interface file, bound to the page the way a
+// host binds them: outlets by name, and each control's action on its signal,
+// so that what the controls send while the page loads is sent here too.
 struct PageView
 {
-    QWidget view;
-    QLineEdit *hotkeyField = new QLineEdit(&view);
-    FloatSlider *idleSlider = new FloatSlider(&view);
-    QCheckBox *autoShowButton = new QCheckBox(&view);
+    QString error;
+    const std::unique_ptr<QWidget> view = panecontract::InterfaceFile::load(
+        QStringLiteral(QUILLVANE_SOURCE_DIR "/resources/QuillvanePref.ui"),
+        [](const QString &className, QWidget *parent) -> QObject * {
+            return className == QLatin1String("FloatSlider") ? new FloatSlider(parent) : nullptr;
+        },
+        &error);
+    QLineEdit *const hotkeyField = view->findChild<QLineEdit *>(QStringLiteral("hotkeyField"));
+    FloatSlider *const idleSlider = view->findChild<FloatSlider *>(QStringLiteral("idleSlider"));
+    QCheckBox *const autoShowButton = view->findChild<QCheckBox *>(QStringLiteral("autoShowButton"));
 
-    PageView()
-    {
-        idleSlider->setMaximum(120.0);
-        autoShowButton->setTristate(true);
-    }
-
-    bool attachTo(QuillvanePref &pane)
-    {
-        return pane.setProperty("hotkeyField", QVariant::fromValue<QObject *>(hotkeyField))
-            && pane.setProperty("idleSlider", QVariant::fromValue<QObject *>(idleSlider))
-            && pane.setProperty("autoShowButton", QVariant::fromValue<QObject *>(autoShowButton));
-    }
+    bool attachTo(QuillvanePref &pane) { return panecontract::InterfaceFile::bind(&pane, view.get(), &error); }
 };
 
 // Identifies a file version: a rewrite replaces the file, and with it the inode.
@@ -534,10 +532,14 @@ void TestQuillvanePref::actionWritesOneValueAndFlushes()
     QVERIFY(page.attachTo(pane));
     pane.mainViewDidLoad();
 
-    // The controls as the user left them; another process changed the file
-    // meanwhile, and its change survives the action's flush.
+    // The controls as the user left them (quietly: the action comes below);
+    // another process changed the file meanwhile, and its change survives the
+    // action's flush.
     page.idleSlider->setFloatValue(sliderValue);
-    page.autoShowButton->setCheckState(checkBox);
+    {
+        const QSignalBlocker quiet(page.autoShowButton);
+        page.autoShowButton->setCheckState(checkBox);
+    }
     QVariantMap expected = stored;
     expected.insert(QStringLiteral("other"), QStringLiteral("changed elsewhere"));
     QVERIFY(writeDomain(expected));

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QKeySequence>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -66,18 +67,23 @@ QString text(const QWidget *field)
     return field->property("text").toString();
 }
 
-void clickButton(PTKeyComboPanel &panel, const QString &name)
-{
-    auto *button = panel.window()->findChild<QPushButton *>(name);
-    QVERIFY2(button, qPrintable(name));
-    QTest::mouseClick(button, Qt::LeftButton);
-}
-
 // The user types on the keyboard: the keys go wherever the keyboard is.
 void type(const QList<QKeyCombination> &keys)
 {
     for (const QKeyCombination key : keys)
         QTest::keyClick(static_cast<QWidget *>(nullptr), key.key(), key.keyboardModifiers());
+}
+
+// Clicks the button named STEP, or presses the keys that STEP names ("Esc").
+void press(PTKeyComboPanel &panel, const QString &step)
+{
+    if (!step.endsWith(QLatin1String("Button"))) {
+        type({QKeySequence::fromString(step)[0]});
+        return;
+    }
+    auto *button = panel.window()->findChild<QPushButton *>(step);
+    QVERIFY2(button, qPrintable(step));
+    QTest::mouseClick(button, Qt::LeftButton);
 }
 
 } // namespace
@@ -131,6 +137,15 @@ void TestKeyComboPanel::sheet_data()
         << QList{kPressR} << QStringList{"clearButton", "okButton"} << PTKeyCombo::clearKeyCombo() << true;
     QTest::newRow("Clear then Cancel changes nothing")
         << QList{kPressR} << QStringList{"clearButton", "cancelButton"} << kStart << false;
+    // The keyboard's way out: plain keys work the sheet, with a modifier they are recorded.
+    QTest::newRow("plain Return confirms") << QList{kPressT, kPressR} << QStringList{"Return"} << kPressed << true;
+    QTest::newRow("plain keypad Enter confirms") << QList{kPressR} << QStringList{"Enter"} << kPressed << true;
+    QTest::newRow("plain Escape cancels") << QList{kPressR} << QStringList{"Esc"} << kStart << false;
+    QTest::newRow("plain Backspace clears, Return confirms")
+        << QList{kPressR} << QStringList{"Backspace", "Return"} << PTKeyCombo::clearKeyCombo() << true;
+    QTest::newRow("Escape with modifiers is recorded")
+        << QList<QKeyCombination>() << QStringList{"Meta+Shift+Alt+Ctrl+Esc", "okButton"} << PTKeyCombo(53, 0x1B00)
+        << true;
 }
 
 void TestKeyComboPanel::sheet()
@@ -169,8 +184,8 @@ void TestKeyComboPanel::sheet()
         QCOMPARE(text(panel.comboField()), kPressed.description());
     for (const QString &button : std::as_const(buttons)) {
         QVERIFY(sheet->isVisible());
-        clickButton(panel, button);
-        if (button == QLatin1String("clearButton"))
+        press(panel, button);
+        if (button == QLatin1String("clearButton") || button == QLatin1String("Backspace"))
             QCOMPARE(text(panel.comboField()), PTKeyCombo::clearKeyCombo().description());
     }
 
@@ -210,7 +225,7 @@ void TestKeyComboPanel::delegateWithoutTheMethodIsLogged()
         delegate.reset();
     type({kPressR});
     QTest::ignoreMessage(QtWarningMsg, "currentModalDelegate doesn't respond to keyComboPanelEnded:!");
-    clickButton(panel, QStringLiteral("okButton"));
+    press(panel, QStringLiteral("okButton"));
     QCOMPARE(hotKey->keyCombo(), kPressed);
     QCOMPARE(PTHotKeyCenter::sharedCenter()->hotKeyForName(hotKey->name()), hotKey);
 }
@@ -223,6 +238,9 @@ void TestKeyComboPanel::modal_data()
     QTest::newRow("OK applies the combination pressed") << "okButton" << kPressed;
     QTest::newRow("Cancel changes nothing") << "cancelButton" << kStart;
     QTest::newRow("Clear applies the clear combination at once") << "clearButton" << PTKeyCombo::clearKeyCombo();
+    QTest::newRow("plain Backspace applies the clear combination at once")
+        << "Backspace" << PTKeyCombo::clearKeyCombo();
+    QTest::newRow("plain Escape changes nothing") << "Esc" << kStart;
 }
 
 void TestKeyComboPanel::modal()
@@ -236,7 +254,7 @@ void TestKeyComboPanel::modal()
     QTimer::singleShot(0, this, [&] {
         modalWhileUp = panel.isModalPanel() && panel.window()->isVisible();
         type({kPressR});
-        clickButton(panel, button);
+        press(panel, button);
     });
     panel.runModalForHotKey(hotKey);
 
@@ -269,7 +287,7 @@ void TestKeyComboPanel::sheetOnAWindowThatGoesAway()
     panel.showSheetForHotkey(next, &m_host, &nextDelegate);
     QVERIFY(panel.window() && panel.window()->isVisible());
     type({kPressR});
-    clickButton(panel, QStringLiteral("okButton"));
+    press(panel, QStringLiteral("okButton"));
     QCOMPARE(nextDelegate.calls, 1);
     QCOMPARE(next->keyCombo(), kPressed);
 }
