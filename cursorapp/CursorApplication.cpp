@@ -1,6 +1,7 @@
 #include "CursorApplication.h"
 
 #include "Bundle.h"
+#include "KeyCodeTable.h"
 #include "LoginItems.h"
 #include "PointerReach.h"
 #include "PTHotKeyCenter.h"
@@ -8,6 +9,7 @@
 #include "PointerVisibility.h"
 #include "PointerWatcher.h"
 #include "ToggleHotKey.h"
+#include "TypingWatcher.h"
 #include "XConnection.h"
 
 #include <QLoggingCategory>
@@ -94,6 +96,16 @@ void CursorApplication::setUpPointer()
     m_watcher = std::make_unique<PointerWatcher>(*m_x);
     m_visibility = std::make_unique<PointerVisibility>(*m_hider, *m_watcher);
     m_controller.setPointer(m_visibility.get());
+    m_typing = std::make_unique<TypingWatcher>(*m_x);
+    connect(m_typing.get(), &TypingWatcher::typed, m_visibility.get(), &PointerVisibility::hideForTyping);
+    connect(m_visibility.get(), &PointerVisibility::hiddenChanged, this, &CursorApplication::updateTypingWatch);
+}
+
+void CursorApplication::updateTypingWatch()
+{
+    // A hidden pointer has nothing to hide: nobody typing, or the pointer
+    // hidden, costs no wake-ups.
+    m_typing->setWatching(m_hideWhileTyping && !m_visibility->isHidden());
 }
 
 void CursorApplication::apply(const QuillvaneSettings &settings)
@@ -102,4 +114,14 @@ void CursorApplication::apply(const QuillvaneSettings &settings)
     m_visibility->setIdleHide(settings.idleHide);
     // Registers again a combination refused so far.
     m_hotKey->setKeyCombo(PTKeyCombo(settings.toggleCursorHotKey));
+    // The hot key's own press toggles the pointer; it is not typing.
+    const PTKeyCombo hotKey(settings.toggleCursorHotKey);
+    if (hotKey.isValidHotKeyCombo()) {
+        m_typing->setHotKey(x11::KeyCodeTable::xKeyCodes(hotKey.keyCode()),
+                            x11::KeyCodeTable::xModifiers(quint32(hotKey.modifiers())));
+    } else {
+        m_typing->setHotKey({}, 0);
+    }
+    m_hideWhileTyping = settings.hideWhileTyping;
+    updateTypingWatch();
 }

@@ -11,6 +11,7 @@ class PointerHider;
 class PointerVisibility;
 class PointerWatcher;
 class ToggleHotKey;
+class TypingWatcher;
 namespace x11 {
 class XConnection;
 }
@@ -40,6 +41,8 @@ Q_SIGNALS:
 private:
     void setUpPointer();
     void apply(const QuillvaneSettings &settings);
+    // Watches the keyboard while typing should hide a shown pointer.
+    void updateTypingWatch();
 
     CursorController m_controller;
     CursorServer m_server;
@@ -48,5 +51,7 @@ private:
     std::unique_ptr<PointerHider> m_hider;
     std::unique_ptr<PointerWatcher> m_watcher;
     std::unique_ptr<PointerVisibility> m_visibility;
+    std::unique_ptr<TypingWatcher> m_typing;
     std::unique_ptr<ToggleHotKey> m_hotKey;
+    bool m_hideWhileTyping = false;
 };

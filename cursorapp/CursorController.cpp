@@ -42,6 +42,7 @@ QVariantMap CursorController::properties() const
         {u"AutoShow"_s, autoShow()},
         {u"IdleHide"_s, idleHide()},
         {u"ToggleCursorHotKey"_s, toggleCursorHotKey()},
+        {u"HideWhileTyping"_s, hideWhileTyping()},
         {u"Hidden"_s, hidden()},
         {u"LoginItemHidden"_s, loginItemHidden()},
         {u"PointerReach"_s, pointerReach()},

@@ -23,6 +23,7 @@ class CursorController : public QObject, protected QDBusContext
     Q_PROPERTY(bool AutoShow READ autoShow)
     Q_PROPERTY(double IdleHide READ idleHide)
     Q_PROPERTY(QVariantMap ToggleCursorHotKey READ toggleCursorHotKey)
+    Q_PROPERTY(bool HideWhileTyping READ hideWhileTyping)
     Q_PROPERTY(bool Hidden READ hidden)
     Q_PROPERTY(bool LoginItemHidden READ loginItemHidden)
     Q_PROPERTY(QString PointerReach READ pointerReach)
@@ -36,6 +37,7 @@ public:
 
     bool autoShow() const { return m_settings.autoShow; }
     double idleHide() const { return m_settings.idleHide; }
+    bool hideWhileTyping() const { return m_settings.hideWhileTyping; }
     // The dictionary form: {"keyCode": i, "modifiers": i}.
     QVariantMap toggleCursorHotKey() const;
     // Whether the pointer is hidden now; false where it cannot be hidden.

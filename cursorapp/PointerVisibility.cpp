@@ -89,6 +89,12 @@ void PointerVisibility::toggle()
         hide();
 }
 
+void PointerVisibility::hideForTyping()
+{
+    if (!m_hider.isHidden())
+        hidePointer(HiddenBy::Typing);
+}
+
 // Hiding on request a pointer that hid for idleness makes it stay hidden as
 // a requested one does.
 void PointerVisibility::hidePointer(HiddenBy by)
@@ -109,7 +115,7 @@ void PointerVisibility::hidePointer(HiddenBy by)
 // Movement, or a press of a button that is not the scroll wheel's.
 void PointerVisibility::handleMoved()
 {
-    if (m_hider.isHidden() && (m_hiddenBy == HiddenBy::Idleness || m_autoShow))
+    if (m_hider.isHidden() && (hidItself() || m_autoShow))
         show();
 }
 
@@ -143,7 +149,7 @@ void PointerVisibility::update()
     const bool countIdleTime = !hidden && m_idleInterval;
     using Watch = AbstractPointerWatcher::Watch;
     if (hidden)
-        m_watcher.watch(m_hiddenBy == HiddenBy::Idleness || m_autoShow ? Watch::Movement : Watch::Nothing);
+        m_watcher.watch(hidItself() || m_autoShow ? Watch::Movement : Watch::Nothing);
     else
         m_watcher.watch(countIdleTime ? Watch::Stillness : Watch::Nothing);
     if (!countIdleTime) {

@@ -16,6 +16,8 @@ class AbstractPointerWatcher;
 //   mouse button is held; the time then counts again from the release.
 // - Movement shows a pointer that hid for idleness: it went away by itself,
 //   so it comes back by itself, whatever autoShow says.
+// - Typing hides the pointer (hideForTyping()); like one that hid for
+//   idleness it comes back with the next movement or click.
 // - Movement shows a pointer hidden on request only when autoShow is on;
 //   otherwise it stays hidden until the next request.
 class PointerVisibility : public QObject
@@ -23,7 +25,7 @@ class PointerVisibility : public QObject
     Q_OBJECT
 
 public:
-    enum class HiddenBy { Nobody, Request, Idleness };
+    enum class HiddenBy { Nobody, Request, Idleness, Typing };
 
     PointerVisibility(AbstractPointerHider &hider, AbstractPointerWatcher &watcher, QObject *parent = nullptr);
     ~PointerVisibility() override;
@@ -46,6 +48,8 @@ public Q_SLOTS:
     void hide();
     void show();
     void toggle();
+    // A key was typed: hides a shown pointer.
+    void hideForTyping();
 
 Q_SIGNALS:
     void hiddenChanged(bool hidden);
@@ -56,6 +60,9 @@ private:
     void handleIdleTimeout();
     void handleButtonsReleased();
     void update();
+    // Whether the pointer went away by itself, so that it comes back by
+    // itself whatever autoShow says.
+    bool hidItself() const { return m_hiddenBy == HiddenBy::Idleness || m_hiddenBy == HiddenBy::Typing; }
 
     AbstractPointerHider &m_hider;
     AbstractPointerWatcher &m_watcher;

@@ -38,17 +38,10 @@ PointerWatcher::PointerWatcher(x11::XConnection &x, QObject *parent)
     connect(&m_sampleTimer, &QTimer::timeout, this, &PointerWatcher::handleSampleTimeout);
     connect(&m_x, &x11::XConnection::eventReceived, this, &PointerWatcher::handleEvent);
 
-    xcb_connection_t *c = m_x.get();
-    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(c, &xcb_input_id);
-    if (extension && extension->present) {
-        // 2.1 and later deliver raw events even while another client grabs
-        // the pointer (a drag, an open menu).
-        const x11::XcbReply<xcb_input_xi_query_version_reply_t> version(
-            xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
-        if (version && version->major_version >= 2)
-            m_xiOpcode = extension->major_opcode;
-    }
-    m_history = m_xiOpcode && xcb_get_setup(c)->motion_buffer_size > 0;
+    // Raw events arrive even while another client grabs the pointer (a
+    // drag, an open menu).
+    m_xiOpcode = m_x.xinputOpcode();
+    m_history = m_xiOpcode && xcb_get_setup(m_x.get())->motion_buffer_size > 0;
     m_x.flush();
     if (!m_xiOpcode)
         qCWarning(lcPointerWatcher) << "The X server lacks XInput 2: the pointer's position is read"
@@ -283,14 +276,6 @@ void PointerWatcher::updateSelection()
     if (mask == m_selectedMask)
         return;
     m_selectedMask = mask;
-
-    struct
-    {
-        xcb_input_event_mask_t head;
-        quint32 mask;
-    } selection{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, mask};
-    // Raw events go to root windows only.
-    for (const xcb_window_t root : m_x.roots())
-        xcb_input_xi_select_events(m_x.get(), root, 1, &selection.head);
-    m_x.flush();
+    // Merged with the connection's other users of raw events.
+    m_x.selectRawEvents(this, mask);
 }

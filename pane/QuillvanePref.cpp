@@ -47,6 +47,9 @@ void QuillvanePref::mainViewDidLoad()
         showAutoShow(QuillvaneSettings().autoShow);
         showIdleHide(QuillvaneSettings().idleHide);
     }
+    // Not among the settings that first use stores: missing reads as off.
+    showHideWhileTyping(QuillvaneSettings::hideWhileTypingReading(
+        m_store.copyAppValue(QuillvaneSettings::HideWhileTypingKey, domain)));
     // The field is read-only for the keyboard, but assistive technology can
     // still set its text: it goes back at once to the hot key that is stored.
     if (hotkeyField) {
@@ -109,6 +112,14 @@ void QuillvanePref::showAutoShow(bool on)
     }
 }
 
+void QuillvanePref::showHideWhileTyping(bool on)
+{
+    if (hideWhileTypingButton) {
+        const QSignalBlocker loading(hideWhileTypingButton);
+        hideWhileTypingButton->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    }
+}
+
 void QuillvanePref::showIdleHide(float idleHide)
 {
     // The slider keeps a value that is not a number or lies outside its
@@ -138,6 +149,11 @@ void QuillvanePref::idleSlide(QObject *)
 void QuillvanePref::autoShowClick(QObject *)
 {
     writeAutoShow(autoShowButton ? checkBoxState(*autoShowButton) : 0);
+}
+
+void QuillvanePref::hideWhileTypingClick(QObject *)
+{
+    writeHideWhileTyping(hideWhileTypingButton ? checkBoxState(*hideWhileTypingButton) : 0);
 }
 
 void QuillvanePref::setHotKeyClick(QObject *)
@@ -218,6 +234,12 @@ void QuillvanePref::syncPrefs()
 void QuillvanePref::writeIdleHide(float idleHide)
 {
     m_store.setAppValue(QuillvaneSettings::IdleHideKey, double(idleHide), QuillvaneSettings::Domain);
+    syncPrefs();
+}
+
+void QuillvanePref::writeHideWhileTyping(int checkBoxState)
+{
+    m_store.setAppValue(QuillvaneSettings::HideWhileTypingKey, checkBoxState != 0, QuillvaneSettings::Domain);
     syncPrefs();
 }
 

@@ -29,6 +29,7 @@ class QUILLVANE_EXPORT QuillvanePref : public panecontract::PreferencePane
     Q_PROPERTY(QLineEdit *hotkeyField MEMBER hotkeyField)
     Q_PROPERTY(FloatSlider *idleSlider MEMBER idleSlider)
     Q_PROPERTY(QCheckBox *autoShowButton MEMBER autoShowButton)
+    Q_PROPERTY(QCheckBox *hideWhileTypingButton MEMBER hideWhileTypingButton)
 
 public:
     explicit QuillvanePref(settings::PreferencesStore &store = settings::PreferencesStore::standard(),
@@ -66,6 +67,8 @@ public:
     void writeIdleHide(float idleHide);
     // A check box state: 0 off writes false; on (1) and mixed (-1) write true.
     void writeAutoShow(int checkBoxState);
+    // Off (0) writes false; on and mixed write true.
+    void writeHideWhileTyping(int checkBoxState);
     void writeToggleCursorHotKey(const PTKeyCombo &keyCombo);
 
     // The page's hot key; null before loading.
@@ -85,6 +88,7 @@ public Q_SLOTS:
     // control, not the sender, writes one value, and synchronises.
     void idleSlide(QObject *sender);
     void autoShowClick(QObject *sender);
+    void hideWhileTypingClick(QObject *sender);
     // Opens the shared recording panel as a sheet on the page's window for
     // the page's hot key, then (without waiting for the user) flushes the
     // domain and tells the cursor application.
@@ -105,6 +109,7 @@ private:
     // recording); a missing outlet is left alone.
     void showHotKey();
     void showAutoShow(bool on);
+    void showHideWhileTyping(bool on);
     void showIdleHide(float idleHide);
     // A line under the description when the pointer cannot be hidden over
     // every window in this session.
@@ -114,6 +119,7 @@ private:
     QLineEdit *hotkeyField = nullptr;
     FloatSlider *idleSlider = nullptr;
     QCheckBox *autoShowButton = nullptr;
+    QCheckBox *hideWhileTypingButton = nullptr;
     // The value most recently copied from the domain while loading.
     QVariant prefItem;
     std::shared_ptr<PTHotKey> mHotKey;

@@ -7,7 +7,11 @@
 
 Q_LOGGING_CATEGORY(lcSettings, "quillvane.settings.rules", QtWarningMsg)
 
-bool QuillvaneSettings::autoShowReading(const QVariant &stored)
+namespace {
+
+// A stored boolean as itself, a stored number as true unless it is zero;
+// nullopt for any other type.
+std::optional<bool> booleanReading(const QVariant &stored)
 {
     switch (stored.typeId()) {
     case QMetaType::Bool:
@@ -24,10 +28,30 @@ bool QuillvaneSettings::autoShowReading(const QVariant &stored)
     case QMetaType::Double:
         return stored.toDouble() != 0.0;
     default:
-        qCWarning(lcSettings).nospace().noquote() << "The setting " << AutoShowKey << " holds a "
-                                        << stored.typeName() << " instead of a boolean; reading it as true";
-        return true;
+        return std::nullopt;
     }
+}
+
+} // namespace
+
+bool QuillvaneSettings::autoShowReading(const QVariant &stored)
+{
+    if (const std::optional<bool> reading = booleanReading(stored))
+        return *reading;
+    qCWarning(lcSettings).nospace().noquote() << "The setting " << AutoShowKey << " holds a " << stored.typeName()
+                                              << " instead of a boolean; reading it as true";
+    return true;
+}
+
+bool QuillvaneSettings::hideWhileTypingReading(const QVariant &stored)
+{
+    if (!stored.isValid())
+        return false;
+    if (const std::optional<bool> reading = booleanReading(stored))
+        return *reading;
+    qCWarning(lcSettings).nospace().noquote() << "The setting " << HideWhileTypingKey << " holds a "
+                                              << stored.typeName() << " instead of a boolean; reading it as false";
+    return false;
 }
 
 float QuillvaneSettings::idleHideReading(const QVariant &stored)
@@ -80,5 +104,6 @@ std::optional<QuillvaneSettings> QuillvaneSettings::readStored(settings::Prefere
     read.idleHide = idleHideReading(store.copyAppValue(IdleHideKey, Domain));
     read.toggleCursorHotKey =
         settings::StoredKeyCombo::fromDictionary(store.copyAppValue(ToggleCursorHotKeyKey, Domain));
+    read.hideWhileTyping = hideWhileTypingReading(store.copyAppValue(HideWhileTypingKey, Domain));
     return read;
 }

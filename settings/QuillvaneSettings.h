@@ -18,11 +18,15 @@ struct QuillvaneSettings
     static constexpr QLatin1StringView AutoShowKey{"autoShow"};
     static constexpr QLatin1StringView IdleHideKey{"idleHide"};
     static constexpr QLatin1StringView ToggleCursorHotKeyKey{"toggleCursorHotKey"};
+    static constexpr QLatin1StringView HideWhileTypingKey{"hideWhileTyping"};
 
     // The defaults are the first-use values: on, 35 s, Control-Option-K.
     bool autoShow = true;
     float idleHide = 35.0f;
     settings::StoredKeyCombo toggleCursorHotKey{40, 0x1800};
+    // Not stored by first use: missing reads as off, so files written before
+    // it existed behave as they did.
+    bool hideWhileTyping = false;
 
     bool operator==(const QuillvaneSettings &other) const = default;
 
@@ -32,6 +36,10 @@ struct QuillvaneSettings
     // A stored boolean reads as itself, a stored number as true unless it is
     // zero. Any other type is logged and reads as true, the first-use value.
     static bool autoShowReading(const QVariant &stored);
+    // A stored boolean reads as itself, a stored number as true unless it is
+    // zero, a missing value as false. Any other type is logged and reads as
+    // false.
+    static bool hideWhileTypingReading(const QVariant &stored);
     // A stored number (or boolean) reads as its value as a 32-bit float, a
     // missing value as 0.0; a number beyond the float range reads as infinity
     // of its sign. Any other type is logged and reads as 0.0, as if missing.

@@ -4,6 +4,8 @@
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
+#include <xcb/xinput.h>
+
 using namespace Qt::StringLiterals;
 
 Q_LOGGING_CATEGORY(lcXConnection, "quillvane.x11.connection", QtWarningMsg)
@@ -120,6 +122,48 @@ void XConnection::dispatchPending()
             return;
     }
     isConnected();
+}
+
+quint8 XConnection::xinputOpcode()
+{
+    if (m_xinputOpcode >= 0)
+        return quint8(m_xinputOpcode);
+    m_xinputOpcode = 0;
+    if (!isConnected())
+        return 0;
+    xcb_connection_t *c = get();
+    const xcb_query_extension_reply_t *extension = xcb_get_extension_data(c, &xcb_input_id);
+    if (extension && extension->present) {
+        const XcbReply<xcb_input_xi_query_version_reply_t> version(
+            xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+        if (version && (version->major_version > 2 || (version->major_version == 2 && version->minor_version >= 1)))
+            m_xinputOpcode = extension->major_opcode;
+    }
+    flush();
+    return quint8(m_xinputOpcode);
+}
+
+void XConnection::selectRawEvents(const void *user, quint32 mask)
+{
+    if (mask)
+        m_rawEventMasks.insert(user, mask);
+    else
+        m_rawEventMasks.remove(user);
+    quint32 merged = 0;
+    for (const quint32 part : std::as_const(m_rawEventMasks))
+        merged |= part;
+    if (merged == m_selectedRawEvents || !xinputOpcode())
+        return;
+    m_selectedRawEvents = merged;
+    struct
+    {
+        xcb_input_event_mask_t head;
+        quint32 mask;
+    } selection{{XCB_INPUT_DEVICE_ALL_MASTER, 1}, merged};
+    // Raw events go to root windows only.
+    for (const xcb_window_t root : std::as_const(m_roots))
+        xcb_input_xi_select_events(get(), root, 1, &selection.head);
+    flush();
 }
 
 } // namespace x11

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -63,6 +64,15 @@ public:
     // Hands out every event queued now, at once.
     void dispatchPending();
 
+    // The major opcode of XInput 2.2 or later (whose raw events also arrive
+    // while another client grabs the device), 0 when the server lacks it.
+    quint8 xinputOpcode();
+    // Selects the XInput raw events of MASK on every root window for USER,
+    // beside those of the connection's other users: the server keeps one
+    // selection per client and window, so they are merged here. An empty
+    // mask ends USER's part.
+    void selectRawEvents(const void *user, quint32 mask);
+
 Q_SIGNALS:
     // Every event and every error of a request sent without a check.
     void eventReceived(const xcb_generic_event_t &event);
@@ -82,6 +92,9 @@ private:
     std::unique_ptr<xcb_connection_t, Disconnect> m_connection;
     std::unique_ptr<QSocketNotifier> m_notifier; // declared after the connection: goes first
     QList<xcb_window_t> m_roots;
+    QHash<const void *, quint32> m_rawEventMasks;
+    quint32 m_selectedRawEvents = 0;
+    int m_xinputOpcode = -1; // -1: not asked yet
     bool m_lost = false;
     bool m_dispatchScheduled = false;
 };

@@ -119,5 +119,17 @@
         <source>toggle the cursor</source>
         <translation>den Zeiger ein- und ausblenden</translation>
     </message>
+    <message>
+        <source>Hide it while I &amp;type</source>
+        <translation>Beim &amp;Tippen ausblenden</translation>
+    </message>
+    <message>
+        <source>Hide the pointer while I type</source>
+        <translation>Den Zeiger beim Tippen ausblenden</translation>
+    </message>
+    <message>
+        <source>A key press hides the pointer; moving the mouse or a click brings it back. Modifier keys alone do not.</source>
+        <translation>Ein Tastendruck blendet den Zeiger aus; eine Mausbewegung oder ein Klick holt ihn zurück. Umschalt-, Strg-, Alt- und Super-Taste allein tun das nicht.</translation>
+    </message>
 </context>
 </TS>

@@ -175,6 +175,7 @@ void TestCursorApp::introspectionDescribesTheInterface()
                            QStringLiteral("property AutoShow b read"),
                            QStringLiteral("property IdleHide d read"),
                            QStringLiteral("property ToggleCursorHotKey a{sv} read"),
+                           QStringLiteral("property HideWhileTyping b read"),
                            QStringLiteral("property Hidden b read"),
                            QStringLiteral("property LoginItemHidden b read"),
                            QStringLiteral("property PointerReach s read"),

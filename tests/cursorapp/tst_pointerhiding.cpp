@@ -16,6 +16,8 @@
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 #include <QTimer>
 
 #include <chrono>
@@ -34,13 +36,21 @@ constexpr quint32 kControlOption = 0x1800;
 // The arrow of the cursor font has well over this many pixels in colour.
 constexpr int kShownPixels = 20;
 
-QVariantMap storedSettings(bool autoShow, double idleHide, qint32 keyCode = kK)
+constexpr qint32 kShift = 56;
+constexpr qint32 kControl = 59;
+
+// Without HIDEWHILETYPING the file is one written before that setting existed.
+QVariantMap storedSettings(bool autoShow, double idleHide, qint32 keyCode = kK,
+                           std::optional<bool> hideWhileTyping = std::nullopt)
 {
-    return {{QStringLiteral("autoShow"), autoShow},
-            {QStringLiteral("idleHide"), idleHide},
-            {QStringLiteral("toggleCursorHotKey"),
-             QVariantMap{{QStringLiteral("keyCode"), qint64(keyCode)},
-                         {QStringLiteral("modifiers"), qint64(kControlOption)}}}};
+    QVariantMap stored{{QStringLiteral("autoShow"), autoShow},
+                       {QStringLiteral("idleHide"), idleHide},
+                       {QStringLiteral("toggleCursorHotKey"),
+                        QVariantMap{{QStringLiteral("keyCode"), qint64(keyCode)},
+                                    {QStringLiteral("modifiers"), qint64(kControlOption)}}}};
+    if (hideWhileTyping)
+        stored.insert(QStringLiteral("hideWhileTyping"), *hideWhileTyping);
+    return stored;
 }
 
 } // namespace
@@ -89,6 +99,8 @@ private Q_SLOTS:
     void staysShownWhileMoving();
     void movementAfterHiding_data();
     void movementAfterHiding();
+    void typing_data();
+    void typing();
     void readPrefsSwitchesTheHotKey();
     void hotKeyHeldElsewhereWorksOnceLetGo();
     void pointerReturnsWhenKilled();
@@ -302,7 +314,7 @@ void TestPointerHiding::staysShownWhileMoving()
 void TestPointerHiding::movementAfterHiding_data()
 {
     QTest::addColumn<bool>("autoShow");
-    QTest::addColumn<QString>("hiddenBy"); // "key", "Hide" (over the bus) or "idle"
+    QTest::addColumn<QString>("hiddenBy"); // "key", "Hide" (over the bus), "idle" or "typing"
     QTest::addColumn<QString>("input");    // "move", "jitter", "scroll" or "click"
     QTest::addColumn<bool>("shows");
 
@@ -318,6 +330,46 @@ void TestPointerHiding::movementAfterHiding_data()
     QTest::newRow("autoShow off: a click leaves a pointer hidden with the hot key")
         << false << "key" << "click" << false;
     QTest::newRow("a click ends idleness") << false << "idle" << "click" << true;
+    QTest::newRow("autoShow off: movement shows a pointer hidden by typing") << false << "typing" << "move" << true;
+    QTest::newRow("autoShow off: a click shows a pointer hidden by typing") << false << "typing" << "click" << true;
+    QTest::newRow("scrolling does not show a pointer hidden by typing") << false << "typing" << "scroll" << false;
+}
+
+void TestPointerHiding::typing_data()
+{
+    QTest::addColumn<std::optional<bool>>("hideWhileTyping");
+    QTest::addColumn<qint32>("key");
+    QTest::addColumn<quint32>("modifiers");
+    QTest::addColumn<bool>("hides");
+
+    QTest::newRow("a typed letter hides") << std::optional(true) << kJ << 0u << true;
+    QTest::newRow("Shift alone does not hide") << std::optional(true) << kShift << 0u << false;
+    QTest::newRow("Control alone does not hide") << std::optional(true) << kControl << 0u << false;
+    QTest::newRow("the hot key hides once, not counted as typing too") << std::optional(true) << kK
+                                                                       << kControlOption << true;
+    QTest::newRow("the hot key's letter typed alone hides") << std::optional(true) << kK << 0u << true;
+    QTest::newRow("turned off: typing leaves it shown") << std::optional(false) << kJ << 0u << false;
+    QTest::newRow("a file without the setting: typing leaves it shown") << std::optional<bool>() << kJ << 0u
+                                                                       << false;
+}
+
+void TestPointerHiding::typing()
+{
+    QFETCH(std::optional<bool>, hideWhileTyping);
+    QFETCH(qint32, key);
+    QFETCH(quint32, modifiers);
+    QFETCH(bool, hides);
+
+    QVERIFY(startApp(storedSettings(false, 0, kK, hideWhileTyping)));
+    QCOMPARE(property(QStringLiteral("HideWhileTyping")).toBool(), hideWhileTyping.value_or(false));
+    m_user->typeHotKey(key, modifiers);
+    if (hides) {
+        QTRY_VERIFY(pointerHidden());
+        QVERIFY2(staysHidden(300ms), "the pointer came back by itself");
+        QTRY_COMPARE(m_log.hiddenValues(), QList<bool>{true});
+    } else {
+        QVERIFY2(staysShown(400ms), "the pointer hid");
+    }
 }
 
 void TestPointerHiding::movementAfterHiding()
@@ -327,9 +379,12 @@ void TestPointerHiding::movementAfterHiding()
     QFETCH(QString, input);
     QFETCH(bool, shows);
 
-    QVERIFY(startApp(storedSettings(autoShow, hiddenBy == QLatin1String("idle") ? 0.3 : 0)));
+    const bool typing = hiddenBy == QLatin1String("typing");
+    QVERIFY(startApp(storedSettings(autoShow, hiddenBy == QLatin1String("idle") ? 0.3 : 0, kK, typing)));
     if (hiddenBy == QLatin1String("key"))
         m_user->typeHotKey(kK, kControlOption);
+    else if (typing)
+        m_user->typeHotKey(kJ, 0);
     else if (hiddenBy == QLatin1String("Hide"))
         QCOMPARE(call(hiddenBy).type(), QDBusMessage::ReplyMessage);
     QTRY_VERIFY(pointerHidden());
@@ -351,7 +406,7 @@ void TestPointerHiding::movementAfterHiding()
     }
     QVERIFY2(staysHidden(600ms), "the pointer showed");
     // It was still listening: what shows it shows it now.
-    if (autoShow || hiddenBy == QLatin1String("idle"))
+    if (autoShow || hiddenBy == QLatin1String("idle") || typing)
         m_user->moveTo(400, 300);
     else
         m_user->typeHotKey(kK, kControlOption);

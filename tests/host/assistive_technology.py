@@ -25,7 +25,7 @@ from gi.repository import Gio, GLib
 HOST, PANE, SOURCE = sys.argv[1:4]
 SERVER = 'org.quillvane.QuillvaneServer'
 # X key codes: the Linux key code + 8.
-CONTROL, SHIFT, J, K, RETURN, ESCAPE = 37, 50, 44, 45, 36, 9
+CONTROL, SHIFT, ALT, J, K, T, RETURN, ESCAPE = 37, 50, 64, 44, 45, 28, 36, 9
 CONTROL_SHIFT_J = {'keyCode': 38, 'modifiers': 4608}
 
 
@@ -278,11 +278,23 @@ def main():
         check(text(field) == '⌥^K', 'the hot key field shows only the stored hot key')
 
         # The check box toggled as a screen reader does it.
-        box = one(application, pyatspi.ROLE_CHECK_BOX)
+        box = one(application, pyatspi.ROLE_CHECK_BOX, 'Show the pointer again when the mouse moves')
         check(box.getState().contains(pyatspi.STATE_CHECKED), 'the check box starts on')
         act(box, 'Toggle')
         until(lambda: settings()['autoShow'] is False and session.cursor('AutoShow') is False,
               'the toggled check box is stored and the cursor program follows')
+
+        # Hiding while typing: not stored by first use, then on through the
+        # screen reader's Toggle and off again through its mnemonic.
+        typing = one(application, pyatspi.ROLE_CHECK_BOX, 'Hide the pointer while I type')
+        check(not typing.getState().contains(pyatspi.STATE_CHECKED) and 'hideWhileTyping' not in settings(),
+              'hiding while typing starts off and unstored')
+        act(typing, 'Toggle')
+        until(lambda: settings().get('hideWhileTyping') is True and session.cursor('HideWhileTyping') is True,
+              'hiding while typing is stored on and the cursor program follows')
+        keyboard.chord(ALT, T)
+        until(lambda: settings().get('hideWhileTyping') is False and session.cursor('HideWhileTyping') is False,
+              'its mnemonic turns it off, stored, and the cursor program follows')
 
         # The slider set to a value.
         one(application, pyatspi.ROLE_SLIDER).queryValue().currentValue = 40.0
