@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <functional>
+
 #include <utility>
 
 using settings::Bundle;
@@ -107,7 +109,11 @@ void PTRemoveBundleFromLoginItems(const Bundle &bundle, const LoginItemsListFact
     PTRemoveBundleFromLoginItemsAndAdd(bundle, false, false, createList);
 }
 
-bool PTIsBundleInLoginItems(const Bundle &bundle, const LoginItemsListFactory &createList)
+// Whether an item opens BUNDLE's own folder; for the first one in list order,
+// ANSWER tells what the caller asks of it. False when none does or the list
+// cannot be read.
+static bool askFirstItemAt(const Bundle &bundle, const LoginItemsListFactory &createList,
+                           const std::function<bool(const LoginItemsList &, const LoginItemsList::Item &)> &answer)
 {
     const QUrl bundleUrl = bundle.bundleUrl();
     if (bundleUrl.isEmpty())
@@ -121,9 +127,14 @@ bool PTIsBundleInLoginItems(const Bundle &bundle, const LoginItemsListFactory &c
     for (const LoginItemsList::Item &item : *snapshot) {
         const std::optional<QUrl> url = resolvedUrl(*list, item);
         if (url && isSameLocation(*url, bundleUrl))
-            return true;
+            return answer(*list, item);
     }
     return false;
+}
+
+bool PTIsBundleInLoginItems(const Bundle &bundle, const LoginItemsListFactory &createList)
+{
+    return askFirstItemAt(bundle, createList, [](const LoginItemsList &, const LoginItemsList::Item &) { return true; });
 }
 
 void PTAddBundleToLoginItems(const Bundle &bundle, bool hidden)
@@ -143,21 +154,9 @@ bool PTIsBundleInLoginItems(const Bundle &bundle)
 
 bool loginitems::isBundleHiddenInLoginItems(const Bundle &bundle, const LoginItemsListFactory &createList)
 {
-    const QUrl bundleUrl = bundle.bundleUrl();
-    if (bundleUrl.isEmpty())
-        return false;
-    const std::unique_ptr<LoginItemsList> list = createList ? createList() : nullptr;
-    if (!list)
-        return false;
-    const std::optional<QList<LoginItemsList::Item>> snapshot = list->snapshot();
-    if (!snapshot)
-        return false;
-    for (const LoginItemsList::Item &item : *snapshot) {
-        const std::optional<QUrl> url = resolvedUrl(*list, item);
-        if (url && isSameLocation(*url, bundleUrl))
-            return list->isHidden(item);
-    }
-    return false;
+    return askFirstItemAt(bundle, createList, [](const LoginItemsList &list, const LoginItemsList::Item &item) {
+        return list.isHidden(item);
+    });
 }
 
 bool loginitems::isBundleHiddenInLoginItems(const Bundle &bundle)
