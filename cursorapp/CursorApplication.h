@@ -39,6 +39,7 @@ Q_SIGNALS:
 
 private:
     void setUpPointer();
+    void showBoundTrigger();
     void apply(const QuillvaneSettings &settings);
 
     CursorController m_controller;
