@@ -230,7 +230,7 @@ void PortalHotKeyEventSource::request(const QString &method, QVariantList argume
                                       ResponseHandler handler)
 {
     const QString token = u"quillvane%1_%2"_s.arg(QRandomGenerator::global()->generate()).arg(++m_lastToken);
-    const QString path = objectPathForToken(u"request"_s, token);
+    const QString path = requestPath(token);
     m_bus.connect(kPortalService, path, kRequestInterface, u"Response"_s, this, SLOT(handleResponse(QDBusMessage)));
     m_requests.insert(path, handler);
 
@@ -280,13 +280,13 @@ void PortalHotKeyEventSource::handleResponse(const QDBusMessage &message)
     handler(arguments.value(0).toUInt(), toMap(arguments.value(1)), nullptr);
 }
 
-// /org/freedesktop/portal/desktop/KIND/SENDER/TOKEN, SENDER being this
+// /org/freedesktop/portal/desktop/request/SENDER/TOKEN, SENDER being this
 // connection's unique name without ':' and with '_' for '.'.
-QString PortalHotKeyEventSource::objectPathForToken(const QString &kind, const QString &token) const
+QString PortalHotKeyEventSource::requestPath(const QString &token) const
 {
     QString sender = m_bus.baseService();
     sender.remove(0, sender.startsWith(u':') ? 1 : 0).replace(u'.', u'_');
-    return u"%1/%2/%3/%4"_s.arg(kPortalPath, kind, sender, token);
+    return u"%1/request/%2/%3"_s.arg(kPortalPath, sender, token);
 }
 
 void PortalHotKeyEventSource::scheduleSync()

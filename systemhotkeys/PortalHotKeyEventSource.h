@@ -104,7 +104,7 @@ private:
     void subscribeToShortcutSignals();
     void request(const QString &method, QVariantList arguments, QVariantMap options, ResponseHandler handler);
     void forgetRequest(const QString &path);
-    QString objectPathForToken(const QString &kind, const QString &token) const;
+    QString requestPath(const QString &token) const;
 
     void scheduleSync();
     void sync();
@@ -115,10 +115,9 @@ private:
     void closeSession();
     void forgetSession();
     void portalFailed(const QDBusError &error);
-    // Records what the desktop bound; with ALL, the shortcuts of ASKED
-    // missing from SHORTCUTS are bound to nothing.
+    // Records the triggers in SHORTCUTS, the desktop's list; the shortcuts
+    // of ASKED that it leaves out are bound to nothing.
     void applyTriggers(const QVariant &shortcuts, const QStringList &asked);
-    void setBoundTrigger(Binding &binding, const std::optional<QString> &trigger);
     QString describe(quint64 ref, const Binding &binding) const;
     void dispatch(const QDBusMessage &message, quint32 kind);
 
