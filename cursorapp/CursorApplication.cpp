@@ -5,6 +5,8 @@
 #include "LoginItems.h"
 #include "PointerReach.h"
 #include "PTHotKeyCenter.h"
+#include "PortalHotKeyEventSource.h"
+#include "SessionHotKeyEventSource.h"
 #include "PointerHider.h"
 #include "PointerVisibility.h"
 #include "PointerWatcher.h"
@@ -53,6 +55,7 @@ CursorServer::StartResult CursorApplication::start()
     if (m_visibility) {
         m_hotKey = std::make_unique<ToggleHotKey>(*PTHotKeyCenter::sharedCenter());
         connect(m_hotKey.get(), &ToggleHotKey::pressed, m_visibility.get(), &PointerVisibility::toggle);
+        showBoundTrigger();
         connect(&m_controller, &CursorController::prefsRead, this, &CursorApplication::apply);
         apply(m_controller.settings());
     }
@@ -62,6 +65,19 @@ CursorServer::StartResult CursorApplication::start()
     if (result != CursorServer::StartResult::Serving)
         m_hotKey.reset();
     return result;
+}
+
+// Where the desktop binds the hot key, the bus shows what it bound it to.
+void CursorApplication::showBoundTrigger()
+{
+    const auto portal =
+        std::dynamic_pointer_cast<systemhotkeys::PortalHotKeyEventSource>(systemhotkeys::sessionHotKeyEventSource());
+    if (!portal)
+        return;
+    connect(portal.get(), &systemhotkeys::PortalHotKeyEventSource::bindingsChanged, this, [this, portal] {
+        m_controller.setToggleCursorHotKeyTrigger(m_hotKey ? portal->boundTrigger(m_hotKey->registration())
+                                                           : QString());
+    });
 }
 
 void CursorApplication::setUpPointer()

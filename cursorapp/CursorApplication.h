@@ -40,6 +40,7 @@ Q_SIGNALS:
 
 private:
     void setUpPointer();
+    void showBoundTrigger();
     void apply(const QuillvaneSettings &settings);
     // Watches the keyboard while typing should hide a shown pointer.
     void updateTypingWatch();

@@ -22,6 +22,14 @@ QVariantMap CursorController::toggleCursorHotKey() const
     };
 }
 
+void CursorController::setToggleCursorHotKeyTrigger(const QString &trigger)
+{
+    if (trigger == m_toggleCursorHotKeyTrigger)
+        return;
+    m_toggleCursorHotKeyTrigger = trigger;
+    Q_EMIT toggleCursorHotKeyTriggerChanged(trigger);
+}
+
 bool CursorController::hidden() const
 {
     return m_pointer && m_pointer->isHidden();
@@ -42,6 +50,7 @@ QVariantMap CursorController::properties() const
         {u"AutoShow"_s, autoShow()},
         {u"IdleHide"_s, idleHide()},
         {u"ToggleCursorHotKey"_s, toggleCursorHotKey()},
+        {u"ToggleCursorHotKeyTrigger"_s, toggleCursorHotKeyTrigger()},
         {u"HideWhileTyping"_s, hideWhileTyping()},
         {u"Hidden"_s, hidden()},
         {u"LoginItemHidden"_s, loginItemHidden()},

@@ -23,6 +23,7 @@ class CursorController : public QObject, protected QDBusContext
     Q_PROPERTY(bool AutoShow READ autoShow)
     Q_PROPERTY(double IdleHide READ idleHide)
     Q_PROPERTY(QVariantMap ToggleCursorHotKey READ toggleCursorHotKey)
+    Q_PROPERTY(QString ToggleCursorHotKeyTrigger READ toggleCursorHotKeyTrigger)
     Q_PROPERTY(bool HideWhileTyping READ hideWhileTyping)
     Q_PROPERTY(bool Hidden READ hidden)
     Q_PROPERTY(bool LoginItemHidden READ loginItemHidden)
@@ -40,6 +41,11 @@ public:
     bool hideWhileTyping() const { return m_settings.hideWhileTyping; }
     // The dictionary form: {"keyCode": i, "modifiers": i}.
     QVariantMap toggleCursorHotKey() const;
+    // What the desktop bound the hot key to, as the desktop describes it
+    // ("Ctrl+Alt+K"), where the desktop binds it (Wayland); empty under X11,
+    // while the desktop has not answered, and when it bound none.
+    QString toggleCursorHotKeyTrigger() const { return m_toggleCursorHotKeyTrigger; }
+    void setToggleCursorHotKeyTrigger(const QString &trigger);
     // Whether the pointer is hidden now; false where it cannot be hidden.
     bool hidden() const;
     // Whether the login item that opens this application asks for a hidden
@@ -77,6 +83,7 @@ Q_SIGNALS:
     // Emitted by readPrefs() when what it read differs from before.
     void settingsChanged(const QuillvaneSettings &settings);
     void hiddenChanged(bool hidden);
+    void toggleCursorHotKeyTriggerChanged(const QString &trigger);
     void quitRequested();
 
 private:
@@ -90,4 +97,5 @@ private:
     bool m_loginItemHidden = false;
     QString m_pointerReach;
     QString m_pointerReachReason;
+    QString m_toggleCursorHotKeyTrigger;
 };

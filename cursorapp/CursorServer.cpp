@@ -61,6 +61,7 @@ CursorServer::StartResult CursorServer::start()
     m_announced = m_controller.properties();
     connect(&m_controller, &CursorController::settingsChanged, this, &CursorServer::announceChanges);
     connect(&m_controller, &CursorController::hiddenChanged, this, &CursorServer::announceChanges);
+    connect(&m_controller, &CursorController::toggleCursorHotKeyTriggerChanged, this, &CursorServer::announceChanges);
 
     const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = m_bus.interface()->registerService(
         serverBusName(), QDBusConnectionInterface::DontQueueService, QDBusConnectionInterface::DontAllowReplacement);

@@ -44,7 +44,12 @@ PTKeyCombo ToggleHotKey::keyCombo() const
 
 bool ToggleHotKey::isRegistered() const
 {
-    return m_hotKey->carbonHotKey() != systemhotkeys::HotKeyRef::Null;
+    return registration() != systemhotkeys::HotKeyRef::Null;
+}
+
+systemhotkeys::HotKeyRef ToggleHotKey::registration() const
+{
+    return m_hotKey->carbonHotKey();
 }
 
 void ToggleHotKey::setKeyCombo(const PTKeyCombo &combo)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HotKeyEventSource.h"
 #include "PTKeyCombo.h"
 
 #include <QObject>
@@ -36,6 +37,8 @@ public:
     void setKeyCombo(const PTKeyCombo &combo);
     PTKeyCombo keyCombo() const;
     bool isRegistered() const;
+    // The registration with the hot key service; Null when not registered.
+    systemhotkeys::HotKeyRef registration() const;
     // Whether a refused combination waits to be tried again.
     bool isRetrying() const { return m_retryTimer.isActive(); }
 

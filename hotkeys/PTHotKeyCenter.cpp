@@ -1,7 +1,10 @@
 #include "PTHotKeyCenter.h"
 
 #include "AssertionHandler.h"
-#include "X11HotKeyEventSource.h"
+#include "PTKeyCodeTranslator.h"
+#include "PortalHotKeyEventSource.h"
+#include "SessionHotKeyEventSource.h"
+#include "ShortcutTrigger.h"
 
 #include <QLoggingCategory>
 
@@ -29,8 +32,26 @@ quint32 hotKeySignature()
 
 PTHotKeyCenter *PTHotKeyCenter::sharedCenter()
 {
-    if (!_sharedHotKeyCenter)
-        _sharedHotKeyCenter = new PTHotKeyCenter(std::make_shared<systemhotkeys::X11HotKeyEventSource>());
+    if (_sharedHotKeyCenter)
+        return _sharedHotKeyCenter;
+    const std::shared_ptr<systemhotkeys::HotKeyEventSource> source = systemhotkeys::sessionHotKeyEventSource();
+    // Where the desktop binds the hot keys, it proposes the key that the
+    // combination names in the current layout, and shows the user each hot
+    // key by its name.
+    if (auto *portal = dynamic_cast<systemhotkeys::PortalHotKeyEventSource *>(source.get())) {
+        portal->setTriggerFunction([](quint32 keyCode, quint32 modifiers) {
+            const PTKeyCodeTranslator::KeyboardLayout layout =
+                PTKeyCodeTranslator::currentTranslator()->keyboardLayout();
+            return systemhotkeys::shortcutTrigger(keyCode, modifiers, layout.keymap.get(), layout.layoutIndex);
+        });
+        portal->setDescriptionFunction([](systemhotkeys::HotKeyRef ref) {
+            const QList<std::shared_ptr<PTHotKey>> hotKeys = _sharedHotKeyCenter->allHotKeys();
+            const auto it = std::find_if(hotKeys.cbegin(), hotKeys.cend(),
+                                         [ref](const auto &hotKey) { return hotKey->carbonHotKey() == ref; });
+            return it == hotKeys.cend() ? QString() : (*it)->name();
+        });
+    }
+    _sharedHotKeyCenter = new PTHotKeyCenter(source);
     return _sharedHotKeyCenter;
 }
 

@@ -17,8 +17,10 @@
 class QUILLVANE_EXPORT PTHotKeyCenter
 {
 public:
-    // The process's center, over the X server; made on first use (from the
-    // main thread, with the application object existing), never destroyed.
+    // The process's center, over the session's hot key service (X11 key
+    // grabs, or the desktop portal in a Wayland session); made on first use
+    // (from the main thread, with the application object existing), never
+    // destroyed.
     static PTHotKeyCenter *sharedCenter();
 
     explicit PTHotKeyCenter(std::shared_ptr<systemhotkeys::HotKeyEventSource> source);

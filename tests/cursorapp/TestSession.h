@@ -34,11 +34,14 @@ class PrivateBus
 public:
     ~PrivateBus() { stop(); }
 
-    bool start(bool becomeSessionBus, QString *error)
+    // With CONFIGFILE, the daemon runs with that configuration instead of the
+    // standard session one.
+    bool start(bool becomeSessionBus, QString *error, const QString &configFile = QString())
     {
         m_daemon.setProgram(QStringLiteral("dbus-daemon"));
-        m_daemon.setArguments({QStringLiteral("--session"), QStringLiteral("--nofork"),
-                               QStringLiteral("--print-address=1")});
+        m_daemon.setArguments({configFile.isEmpty() ? QStringLiteral("--session")
+                                                    : QStringLiteral("--config-file=") + configFile,
+                               QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         m_daemon.setStandardErrorFile(QProcess::nullDevice());
         m_daemon.start();
         if (!m_daemon.waitForStarted(5000)) {

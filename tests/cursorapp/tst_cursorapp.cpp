@@ -175,6 +175,7 @@ void TestCursorApp::introspectionDescribesTheInterface()
                            QStringLiteral("property AutoShow b read"),
                            QStringLiteral("property IdleHide d read"),
                            QStringLiteral("property ToggleCursorHotKey a{sv} read"),
+                           QStringLiteral("property ToggleCursorHotKeyTrigger s read"),
                            QStringLiteral("property HideWhileTyping b read"),
                            QStringLiteral("property Hidden b read"),
                            QStringLiteral("property LoginItemHidden b read"),
@@ -242,9 +243,11 @@ void TestCursorApp::reachFollowsTheSessionAndQuitEnds()
     QFETCH(QString, reach);
     QVERIFY(!qEnvironmentVariableIsEmpty("DISPLAY"));
 
+    // No portal is started on this bus, by the test or by activation.
     PrivateBus other;
     QString error;
-    QVERIFY2(other.start(false, &error), qPrintable(error));
+    QVERIFY2(other.start(false, &error, QStringLiteral(QUILLVANE_SOURCE_DIR "/tests/portal/session-bus.conf")),
+             qPrintable(error));
     const QDBusConnection bus = QDBusConnection::connectToBus(other.address(), QStringLiteral("reach"));
     auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("reach")); });
     QProcessEnvironment environment = this->environment(other.address());

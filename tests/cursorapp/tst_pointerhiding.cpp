@@ -7,6 +7,7 @@
 #include "ServiceConnection.h"
 #include "tests/cursorapp/TestSession.h"
 #include "tests/cursorapp/XSession.h"
+#include "tests/portal/TestPortal.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -103,6 +104,8 @@ private Q_SLOTS:
     void typing();
     void readPrefsSwitchesTheHotKey();
     void hotKeyHeldElsewhereWorksOnceLetGo();
+    void waylandHotKeyGoesThroughThePortal();
+    void silentPortalLeavesTheProgramResponsive();
     void pointerReturnsWhenKilled();
     void twoScreens_data();
     void twoScreens();
@@ -116,6 +119,7 @@ private:
     QProcessEnvironment environment() const;
     QProcess *startApp(const QVariantMap &stored, const QProcessEnvironment &environment, bool captureErrors = false);
     QProcess *startApp(const QVariantMap &stored) { return startApp(stored, environment()); }
+    QProcessEnvironment waylandEnvironment() const;
     QDBusMessage call(const QString &method);
     QVariant property(const QString &name) { return cursorProperty(QDBusConnection::sessionBus(), name); }
 
@@ -140,7 +144,7 @@ private:
 void TestPointerHiding::initTestCase()
 {
     QString error;
-    QVERIFY2(m_bus.start(true, &error), qPrintable(error));
+    QVERIFY2(m_bus.start(true, &error, testportal::busConfigFile()), qPrintable(error));
     QVERIFY(QDBusConnection::sessionBus().connect(
         QString(), QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("PropertiesChanged"), &m_log, SLOT(propertiesChanged(QString, QVariantMap, QStringList))));
@@ -179,6 +183,15 @@ QProcessEnvironment TestPointerHiding::environment() const
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_bus.address());
     environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_x->display()));
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    return environment;
+}
+
+// XWayland: the pointer can be hidden over X11 windows, hot keys come from
+// the desktop.
+QProcessEnvironment TestPointerHiding::waylandEnvironment() const
+{
+    QProcessEnvironment environment = this->environment();
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-quillvane-test"));
     return environment;
 }
 
@@ -430,6 +443,7 @@ void TestPointerHiding::readPrefsSwitchesTheHotKey()
     QCOMPARE(property(QStringLiteral("ToggleCursorHotKey")).toMap().value(QStringLiteral("keyCode")), QVariant(kJ));
 
     QVERIFY2(!m_user->hotKeyIsHeldElsewhere(kK, kControlOption), "the old hot key is still held");
+    QCOMPARE(property(QStringLiteral("ToggleCursorHotKeyTrigger")), QVariant(QString()));
     QVERIFY2(m_user->hotKeyIsHeldElsewhere(kJ, kControlOption), "the new hot key is not held");
     m_user->typeHotKey(kK, kControlOption);
     m_user->typeHotKey(kJ, kControlOption);
@@ -453,6 +467,60 @@ void TestPointerHiding::hotKeyHeldElsewhereWorksOnceLetGo()
     QTRY_VERIFY_WITH_TIMEOUT(m_user->hotKeyIsHeldElsewhere(kK, kControlOption), 10000);
     m_user->typeHotKey(kK, kControlOption);
     QTRY_COMPARE(m_log.hiddenValues(), QList<bool>{true});
+    QTRY_VERIFY(pointerHidden());
+}
+
+void TestPointerHiding::waylandHotKeyGoesThroughThePortal()
+{
+    testportal::TestPortal portal;
+    QString error;
+    QVERIFY2(portal.start(m_bus.address(), &error), qPrintable(error));
+    portal.backend.picked.insert(QStringLiteral("toggleCursorHotKey"), QStringLiteral("Meta+H"));
+    QProcess *app = startApp(storedSettings(true, 0), waylandEnvironment(), true);
+    QVERIFY(app);
+
+    // Asked for the stored combination, bound to what the user picked; no X11 grab.
+    QTRY_COMPARE(portal.backend.lastBind(), QStringList{"toggleCursorHotKey CTRL+ALT+k"});
+    QTRY_COMPARE(property(QStringLiteral("ToggleCursorHotKeyTrigger")).toString(), QStringLiteral("Meta+H"));
+    QVERIFY(!m_user->hotKeyIsHeldElsewhere(kK, kControlOption));
+
+    const QString id = portal.backend.idOf(QStringLiteral("toggleCursorHotKey"));
+    portal.backend.activate(id);
+    QTRY_COMPARE(m_log.hiddenValues(), QList<bool>{true});
+    QTRY_VERIFY(pointerHidden());
+    // The release changes nothing; the trigger changed in the desktop's
+    // settings afterwards comes in after it.
+    portal.backend.deactivate(id);
+    portal.backend.changeTrigger(id, QStringLiteral("Ctrl+Alt+J"));
+    const auto announcedTriggers = [this] {
+        QStringList triggers;
+        for (const QVariantMap &change : std::as_const(m_log.changes)) {
+            if (change.contains(QStringLiteral("ToggleCursorHotKeyTrigger")))
+                triggers << change.value(QStringLiteral("ToggleCursorHotKeyTrigger")).toString();
+        }
+        return triggers;
+    };
+    QTRY_COMPARE(announcedTriggers(), (QStringList{"Meta+H", "Ctrl+Alt+J"}));
+    QCOMPARE(m_log.hiddenValues(), QList<bool>{true});
+
+    app->kill();
+    QVERIFY(app->waitForFinished(5000));
+    const QString log = QString::fromLocal8Bit(app->readAllStandardError());
+    QVERIFY2(log.contains(QLatin1String("toggleCursorHotKey is bound to Meta+H")), qPrintable(log));
+}
+
+void TestPointerHiding::silentPortalLeavesTheProgramResponsive()
+{
+    testportal::TestPortal portal;
+    QString error;
+    QVERIFY2(portal.start(m_bus.address(), &error), qPrintable(error));
+    portal.backend.silent = true;
+    // It takes its name only once the hot key is registered.
+    QVERIFY(startApp(storedSettings(true, 0), waylandEnvironment()));
+    QTRY_COMPARE(portal.backend.sessionsCreated, 1);
+
+    QCOMPARE(property(QStringLiteral("ToggleCursorHotKeyTrigger")), QVariant(QString()));
+    QCOMPARE(call(QStringLiteral("Toggle")).type(), QDBusMessage::ReplyMessage);
     QTRY_VERIFY(pointerHidden());
 }
 
