@@ -312,14 +312,14 @@ void TestPointerHiding::staysShownWhileAButtonIsHeld()
 // still moves.
 void TestPointerHiding::staysShownWhileMoving()
 {
-    QVERIFY(startApp(storedSettings(true, 0.5)));
+    QVERIFY(startApp(storedSettings(true, 1.0)));
     QTimer darting;
     connect(&darting, &QTimer::timeout, this, [this] {
         m_user->moveTo(300, 100);
         m_user->moveTo(100, 100);
     });
     darting.start(50);
-    QVERIFY2(staysShown(1500ms), "the pointer hid while it moved");
+    QVERIFY2(staysShown(2000ms), "the pointer hid while it moved");
     darting.stop();
     QTRY_VERIFY(pointerHidden());
 }
