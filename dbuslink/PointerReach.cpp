@@ -1,5 +1,7 @@
 #include "PointerReach.h"
 
+#include "Session.h"
+
 using namespace Qt::StringLiterals;
 
 namespace dbuslink {
@@ -19,8 +21,7 @@ QString pointerReachName(PointerReach reach)
 
 PointerReach pointerReachFromEnvironment(QString *reason)
 {
-    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || qEnvironmentVariable("XDG_SESSION_TYPE").compare(u"wayland"_s, Qt::CaseInsensitive) == 0;
+    const bool wayland = x11::isWaylandSession();
     const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
     if (wayland && x11) {
         *reason = u"This is a Wayland session: the pointer can be hidden only over the windows of X11 programs "

@@ -1,19 +1,12 @@
 #include "SessionHotKeyEventSource.h"
 
 #include "PortalHotKeyEventSource.h"
+#include "Session.h"
 #include "X11HotKeyEventSource.h"
 
 #include <QDBusConnection>
 
-using namespace Qt::StringLiterals;
-
 namespace systemhotkeys {
-
-bool isWaylandSession()
-{
-    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
-        || qEnvironmentVariable("XDG_SESSION_TYPE").compare(u"wayland"_s, Qt::CaseInsensitive) == 0;
-}
 
 std::shared_ptr<HotKeyEventSource> sessionHotKeyEventSource()
 {
@@ -21,7 +14,7 @@ std::shared_ptr<HotKeyEventSource> sessionHotKeyEventSource()
     static const auto *source = new std::shared_ptr<HotKeyEventSource>([]() -> std::shared_ptr<HotKeyEventSource> {
         // Under XWayland an X11 grab would see the key only while an X11
         // window has the focus.
-        if (isWaylandSession())
+        if (x11::isWaylandSession())
             return std::make_shared<PortalHotKeyEventSource>(QDBusConnection::sessionBus());
         return std::make_shared<X11HotKeyEventSource>();
     }());

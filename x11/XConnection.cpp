@@ -1,5 +1,7 @@
 #include "XConnection.h"
 
+#include "Session.h"
+
 #include <QAbstractEventDispatcher>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
@@ -40,9 +42,9 @@ std::unique_ptr<XConnection> XConnection::open(const QByteArray &displayName, QS
 {
     const QByteArray name = displayName.isEmpty() ? qgetenv("DISPLAY") : displayName;
     if (name.isEmpty()) {
-        *errorString = qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        *errorString = !isWaylandSession()
             ? u"there is no X display (DISPLAY is not set)"_s
-            : u"this is a Wayland session without an X server (WAYLAND_DISPLAY is set, DISPLAY is not), "
+            : u"this is a Wayland session without an X server (DISPLAY is not set), "
               "and a Wayland compositor lets no other program hide its pointer"_s;
         return nullptr;
     }
