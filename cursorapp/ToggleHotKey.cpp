@@ -3,6 +3,7 @@
 #include "PTHotKey.h"
 #include "PTHotKeyCenter.h"
 #include "KeyCodeTable.h"
+#include "Session.h"
 
 #include <QLoggingCategory>
 
@@ -82,6 +83,18 @@ void ToggleHotKey::registerCombo()
     if (m_noSuchKey) {
         qCWarning(lcToggleHotKey) << "The hot key has the key code" << combo.keyCode()
                                   << ", which names no key: the pointer cannot be toggled from the keyboard";
+        m_retryTimer.stop();
+        return;
+    }
+    // In a Wayland session the desktop binds hot keys; a refusal means that it
+    // offers no global shortcuts (said above), which trying again won't change.
+    if (x11::isWaylandSession()) {
+        if (!m_refusalLogged) {
+            qCWarning(lcToggleHotKey).noquote()
+                << "The hot key" << describe(combo)
+                << "cannot be registered in this session; the pointer can still be toggled with Toggle on the bus";
+            m_refusalLogged = true;
+        }
         m_retryTimer.stop();
         return;
     }
