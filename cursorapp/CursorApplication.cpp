@@ -129,9 +129,9 @@ void CursorApplication::apply(const QuillvaneSettings &settings)
     m_visibility->setAutoShow(settings.autoShow);
     m_visibility->setIdleHide(settings.idleHide);
     // Registers again a combination refused so far.
-    m_hotKey->setKeyCombo(PTKeyCombo(settings.toggleCursorHotKey));
-    // The hot key's own press toggles the pointer; it is not typing.
     const PTKeyCombo hotKey(settings.toggleCursorHotKey);
+    m_hotKey->setKeyCombo(hotKey);
+    // The hot key's own press toggles the pointer; it is not typing.
     if (hotKey.isValidHotKeyCombo()) {
         m_typing->setHotKey(x11::KeyCodeTable::xKeyCodes(hotKey.keyCode()),
                             x11::KeyCodeTable::xModifiers(quint32(hotKey.modifiers())));
