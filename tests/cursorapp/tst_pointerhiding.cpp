@@ -7,7 +7,7 @@
 #include "ServiceConnection.h"
 #include "tests/cursorapp/TestSession.h"
 #include "tests/cursorapp/XSession.h"
-#include "tests/portal/TestPortal.h"
+#include "PortalDouble.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -144,7 +144,7 @@ private:
 void TestPointerHiding::initTestCase()
 {
     QString error;
-    QVERIFY2(m_bus.start(true, &error, testportal::busConfigFile()), qPrintable(error));
+    QVERIFY2(m_bus.start(true, &error, testsupport::busConfigFile()), qPrintable(error));
     QVERIFY(QDBusConnection::sessionBus().connect(
         QString(), QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("PropertiesChanged"), &m_log, SLOT(propertiesChanged(QString, QVariantMap, QStringList))));
@@ -472,7 +472,7 @@ void TestPointerHiding::hotKeyHeldElsewhereWorksOnceLetGo()
 
 void TestPointerHiding::waylandHotKeyGoesThroughThePortal()
 {
-    testportal::TestPortal portal;
+    testsupport::TestPortal portal;
     QString error;
     QVERIFY2(portal.start(m_bus.address(), &error), qPrintable(error));
     portal.backend.picked.insert(QStringLiteral("toggleCursorHotKey"), QStringLiteral("Meta+H"));
@@ -511,7 +511,7 @@ void TestPointerHiding::waylandHotKeyGoesThroughThePortal()
 
 void TestPointerHiding::silentPortalLeavesTheProgramResponsive()
 {
-    testportal::TestPortal portal;
+    testsupport::TestPortal portal;
     QString error;
     QVERIFY2(portal.start(m_bus.address(), &error), qPrintable(error));
     portal.backend.silent = true;

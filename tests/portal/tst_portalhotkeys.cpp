@@ -4,7 +4,7 @@
 
 #include "tests/cursorapp/TestSession.h"
 #include "tests/hotkeys/HotKeyTarget.h"
-#include "tests/portal/TestPortal.h"
+#include "PortalDouble.h"
 
 #include "PTHotKeyCenter.h"
 #include "PTKeyCodeTranslator.h"
@@ -15,7 +15,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
-using namespace testportal;
+using namespace testsupport;
 using systemhotkeys::PortalHotKeyEventSource;
 
 namespace {

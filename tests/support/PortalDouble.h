@@ -25,7 +25,7 @@
 #include <memory>
 #include <vector>
 
-namespace testportal {
+namespace testsupport {
 
 // One shortcut as the portal passes it: (sa{sv}).
 struct Shortcut
@@ -159,7 +159,7 @@ public Q_SLOTS:
         return 0;
     }
 
-    uint BindShortcuts(const QDBusObjectPath &, const QDBusObjectPath &, const QList<testportal::Shortcut> &shortcuts,
+    uint BindShortcuts(const QDBusObjectPath &, const QDBusObjectPath &, const QList<testsupport::Shortcut> &shortcuts,
                        const QString &, const QVariantMap &, QVariantMap &results)
     {
         binds << shortcuts;
@@ -280,6 +280,6 @@ private:
     QString m_connectionName;
 };
 
-} // namespace testportal
+} // namespace testsupport
 
-Q_DECLARE_METATYPE(testportal::Shortcut)
+Q_DECLARE_METATYPE(testsupport::Shortcut)
