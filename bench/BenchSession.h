@@ -4,6 +4,9 @@
 // bus for the whole run, medians, and noticing when a program's window is
 // mapped.
 
+#include "Bus.h"
+#include "XServer.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -99,15 +102,13 @@ inline int runInPrivateSession(int argc, char *argv[], const std::function<int(i
     QCoreApplication app(argc, argv);
     QTemporaryDir config;
     QTemporaryDir runtime; // private to the user, as the session's runtime folder must be
-    Child bus(QStringLiteral("dbus-daemon"),
-              {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    const QString busAddress = QString::fromUtf8(bus.firstLine());
-    Child xServer(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                                           QStringLiteral("0"), QStringLiteral("1280x1024x24"),
-                                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    const QString display = QLatin1Char(':') + QString::fromLatin1(xServer.firstLine());
-    if (!config.isValid() || !runtime.isValid() || busAddress.isEmpty() || display.size() < 2)
-        return fail(argv[0], QStringLiteral("dbus-daemon or Xvfb did not start"));
+    testsupport::PrivateBus bus;
+    testsupport::PrivateXServer xServer;
+    QString error;
+    if (!config.isValid() || !runtime.isValid() || !bus.start(&error) || !xServer.start(&error, 1, QStringLiteral("1280x1024x24")))
+        return fail(argv[0], error.isEmpty() ? QStringLiteral("no temporary folder") : error);
+    const QString busAddress = bus.address();
+    const QString display = xServer.display();
 
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QUILLVANE_BENCH_SESSION"), QStringLiteral("1"));

@@ -8,7 +8,8 @@
 // in the frame buffer as a user would see it.
 
 #include "PropertyList.h"
-#include "tests/cursorapp/XSession.h"
+#include "XServer.h"
+#include "XUser.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -125,7 +126,7 @@ public:
             const uchar *line = m_data + m_pixels + qint64(m_bytesPerLine) * row;
             for (int column = std::max(0, x - 24); column < std::min(m_width, x + 24); ++column) {
                 const quint32 pixel = qFromLittleEndian<quint32>(line + 4 * column) & 0xffffff;
-                if (pixel == xsession::User::CursorForeground || pixel == xsession::User::CursorBackground)
+                if (pixel == testsupport::XUser::CursorForeground || pixel == testsupport::XUser::CursorBackground)
                     return true;
             }
         }
@@ -175,10 +176,10 @@ public:
 
     // Starts the contestant with IDLE ms on an X server of its own; null
     // when it does not come up.
-    std::unique_ptr<Child> launch(const Contestant &contestant, int idle, const xsession::PrivateXServer &x)
+    std::unique_ptr<Child> launch(const Contestant &contestant, int idle, const testsupport::PrivateXServer &x)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(x.display()));
+        environment.insert(QStringLiteral("DISPLAY"), x.display());
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_scratch.path());
         environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
@@ -203,11 +204,11 @@ public:
     void measureCpu(const Contestant &contestant, Figures *figures, Child *floorBeside = nullptr,
                     Figures *floorFigures = nullptr)
     {
-        xsession::PrivateXServer x;
+        testsupport::PrivateXServer x;
         QString error;
         if (!x.start(&error))
             return;
-        xsession::User user(x.display());
+        testsupport::XUser user(x.display());
         const std::unique_ptr<Child> child = launch(contestant, kLongIdleSeconds * 1000, x);
         if (!child || !user.isValid())
             return;
@@ -233,11 +234,11 @@ public:
     // the idle time from the last motion the pointer is gone from the screen.
     void measurePrecision(const Contestant &contestant, Figures *figures)
     {
-        xsession::PrivateXServer x;
+        testsupport::PrivateXServer x;
         QString error;
         if (!x.start(&error))
             return;
-        xsession::User user(x.display());
+        testsupport::XUser user(x.display());
         if (!user.isValid())
             return;
         user.giveRootACursor();
@@ -278,7 +279,7 @@ private:
 
     // Round and round a circle for MILLISECONDS at kMotionsPerSecond; the
     // last position, which the server has taken when this returns.
-    static std::pair<int, int> circle(xsession::User &user, int milliseconds, int x, int y, int radius)
+    static std::pair<int, int> circle(testsupport::XUser &user, int milliseconds, int x, int y, int radius)
     {
         QElapsedTimer clock;
         clock.start();
@@ -303,13 +304,13 @@ private:
     }
 
     // Taps J at kKeysPerSecond for MILLISECONDS.
-    static void type(xsession::User &user, int milliseconds)
+    static void type(testsupport::XUser &user, int milliseconds)
     {
         constexpr qint32 J = 38;
         QElapsedTimer clock;
         clock.start();
         for (int keys = 1; clock.elapsed() < milliseconds; ++keys) {
-            user.typeHotKey(J, 0);
+            user.type(J, 0);
             const qint64 next = qint64(keys) * 1000 / kKeysPerSecond;
             if (next > clock.elapsed())
                 QThread::msleep(quint64(next - clock.elapsed()));

@@ -26,13 +26,13 @@ class PrivateXServer
 public:
     ~PrivateXServer() { stop(); }
 
-    // SCREENS screens of 640x480 with a black root window, so that only the
+    // SCREENS screens of GEOMETRY with a black root window, so that only the
     // pointer has colour; on a display number the server picks.
-    bool start(QString *error, int screens = 1)
+    bool start(QString *error, int screens = 1, const QString &geometry = u"640x480x24"_s)
     {
         QStringList arguments{u"-displayfd"_s, u"1"_s, u"-fbdir"_s, m_dir.path(), u"-nolisten"_s, u"tcp"_s, u"-br"_s};
         for (int screen = 0; screen < screens; ++screen)
-            arguments << u"-screen"_s << QString::number(screen) << u"640x480x24"_s;
+            arguments << u"-screen"_s << QString::number(screen) << geometry;
         m_server.setProgram(u"Xvfb"_s);
         m_server.setArguments(arguments);
         m_server.setStandardErrorFile(QProcess::nullDevice());
@@ -54,6 +54,8 @@ public:
     }
 
     QString display() const { return m_display; }
+    // The file the server keeps SCREEN in, in XWD format.
+    QString screenFile(int screen = 0) const { return m_dir.filePath(u"Xvfb_screen%1"_s.arg(screen)); }
 
     // The server vanishes as if it crashed.
     void stop()
@@ -68,7 +70,7 @@ public:
     // screen file cannot be read.
     int countPixels(const QList<quint32> &colours, int screen = 0) const
     {
-        QFile file(m_dir.filePath(u"Xvfb_screen%1"_s.arg(screen)));
+        QFile file(screenFile(screen));
         if (!file.open(QIODevice::ReadOnly))
             return -1;
         const QByteArray data = file.readAll();
