@@ -69,7 +69,7 @@ inline bool endForeignProcess(pid_t pid)
             return true;
         ::kill(pid, SIGCONT);
         ::kill(pid, signal);
-        QTest::qWaitFor([pid] { return !processExists(pid); }, 5000);
+        (void)QTest::qWaitFor([pid] { return !processExists(pid); }, 5000);
     }
     return !processExists(pid);
 }
