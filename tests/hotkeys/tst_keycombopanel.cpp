@@ -26,13 +26,6 @@ namespace {
 const PTKeyCombo kStart(14, 0x1B00), kPressed(15, 0x1B00); // all four modifiers, E and R
 constexpr auto kAllFour = Qt::MetaModifier | Qt::ShiftModifier | Qt::AltModifier | Qt::ControlModifier;
 
-void press(QWidget *widget, int key, Qt::KeyboardModifiers modifiers, quint32 scanCode = 0,
-           quint32 nativeModifiers = 0, bool autoRepeat = false)
-{
-    QKeyEvent event(QEvent::KeyPress, key, modifiers, scanCode, 0, nativeModifiers, QString(), autoRepeat);
-    QApplication::sendEvent(widget, &event);
-}
-
 // Clicks the button named STEP, or types the keys STEP names ("Esc") where the keyboard is.
 void step(PTKeyComboPanel &panel, const QString &step)
 {
@@ -133,8 +126,10 @@ private Q_SLOTS:
         QFETCH(QList<PTKeyCombo>, posted);
         PTKeyBroadcaster broadcaster;
         BroadcastRecorder recorder(&broadcaster);
-        press(&broadcaster, key, modifiers, scanCode, nativeModifiers);
-        press(&broadcaster, key, modifiers, scanCode, nativeModifiers, true); // held: one press
+        for (const bool held : {false, true}) { // a held key is one press
+            QKeyEvent event(QEvent::KeyPress, key, modifiers, scanCode, 0, nativeModifiers, QString(), held);
+            QApplication::sendEvent(&broadcaster, &event);
+        }
         QCOMPARE(recorder.combos, posted);
     }
 
@@ -206,7 +201,7 @@ private Q_SLOTS:
         QCOMPARE(panel.titleField()->property("text").toString(), u"Press the keys that should test the sheet."_s);
         QCOMPARE(panel.comboField()->property("text").toString(), kStart.description());
         PTKeyBroadcaster other;
-        press(&other, Qt::Key_T, Qt::MetaModifier);
+        QTest::keyClick(&other, Qt::Key_T, Qt::MetaModifier);
         QCOMPARE(panel.keyCombo(), kStart);
         for (const QString &each : std::as_const(steps)) {
             QVERIFY(sheet->isVisible());

@@ -46,28 +46,6 @@ private Q_SLOTS:
         for (int x = 0; x <= 255; ++x)
             QCOMPARE(KeyCodeTable::virtualKeyCode(quint8(x)).has_value(), all.contains(quint8(x)));
     }
-
-    void modifiers_data()
-    {
-        QTest::addColumn<quint32>("carbon");
-        QTest::addColumn<quint16>("x");
-        QTest::addColumn<quint32>("carbonBack");
-        QTest::newRow("Command is Super") << 0x100u << KeyCodeTable::XMod4 << 0x100u;
-        QTest::newRow("Option is Alt") << 0x800u << KeyCodeTable::XMod1 << 0x800u;
-        QTest::newRow("Control") << 0x1000u << KeyCodeTable::XControl << 0x1000u;
-        QTest::newRow("Shift") << 0x200u << KeyCodeTable::XShift << 0x200u;
-        QTest::newRow("function key and unknown bits have no X modifier") << 0x8401u << quint16(0) << 0u;
-    }
-
-    void modifiers()
-    {
-        QFETCH(quint32, carbon);
-        QFETCH(quint16, x);
-        QFETCH(quint32, carbonBack);
-        QCOMPARE(KeyCodeTable::xModifiers(carbon), x);
-        // Lock, Mod2, Mod3, Mod5 and buttons are no part of a combination.
-        QCOMPARE(KeyCodeTable::carbonModifiers(x | 0x1b2), carbonBack);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestKeyCodeTable)
