@@ -242,36 +242,20 @@ private Q_SLOTS:
         QVERIFY(!source->handler);
     }
 
-    void dispatch_data()
-    {
-        QTest::addColumn<quint32>("kind");
-        QTest::addColumn<quint32>("signature");
-        QTest::addColumn<int>("idNumber"); // 0: none
-        QTest::addColumn<qint32>("status");
-        QTest::addColumn<int>("calls");
-        QTest::newRow("pressed calls the hot key once") << kEventHotKeyPressed << kSignature << 2 << noErr << 1;
-        QTest::newRow("released calls nothing") << kEventHotKeyReleased << kSignature << 2 << noErr << 0;
-        QTest::newRow("another component's signature") << kEventHotKeyPressed << 0x4F746872u << 2 << eventNotHandledErr << 0;
-        QTest::newRow("ID number never registered") << kEventHotKeyPressed << kSignature << 7 << eventNotHandledErr << 0;
-        QTest::newRow("ID that cannot be read") << kEventHotKeyPressed << kSignature << 0 << eventParameterNotFoundErr << 0;
-        QTest::newRow("action that throws") << kEventHotKeyPressed << kSignature << 1 << eventNotHandledErr << 0;
-    }
-
     void dispatch()
     {
-        QFETCH(quint32, kind);
-        QFETCH(quint32, signature);
-        QFETCH(int, idNumber);
-        QFETCH(qint32, status);
-        QFETCH(int, calls);
         QVERIFY(registered(u"failing"_s, kShiftF1, "hotKeyFails"));
         const auto key = registered(u"toggle"_s, kControlOptionK);
         QVERIFY(key);
-        if (idNumber == 1)
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"not handled: the action failed"_s));
-        const auto id = idNumber ? std::optional(HotKeyID{signature, quint32(idNumber)}) : std::nullopt;
-        QCOMPARE(source->deliver(HotKeyEvent(kEventClassKeyboard, kind, id)), status);
-        QCOMPARE(target.count(key.get()), calls);
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 2), noErr);
+        QCOMPARE(source->deliver(kEventHotKeyReleased, 2), noErr);
+        QCOMPARE(target.count(key.get()), 1); // pressed once, released nothing
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 2, 0x4F746872), eventNotHandledErr); // another component's
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 7), eventNotHandledErr); // never registered
+        QCOMPARE(source->deliver(HotKeyEvent(kEventClassKeyboard, kEventHotKeyPressed)), eventParameterNotFoundErr);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"not handled: the action failed"_s));
+        QCOMPARE(source->deliver(kEventHotKeyPressed, 1), eventNotHandledErr); // its action throws
+        QCOMPARE(target.count(key.get()), 1);
     }
 
     void programmingErrors_data()
