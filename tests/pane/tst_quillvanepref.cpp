@@ -1,649 +1,366 @@
-// The pane's settings logic and its link to the cursor application, over the
-// real settings store and a session bus of the test's own.
+// The settings page in this process as a host shows it (its interface file,
+// outlets filled, actions wired): what loading shows and writes, what each
+// control writes and sends, the link to the cursor program, and the page's
+// float slider. Over the real settings store and a bus of the test's own with
+// a cursor service double.
 
-#include "FakeCursorController.h"
-#include "PTHotKey.h"
-#include "PTKeyCombo.h"
-#include "PTKeyComboPanel.h"
-#include "LoginItems.h"
-#include "FloatSlider.h"
 #include "InterfaceFile.h"
-#include "QuillvanePref.h"
-#include "Bundle.h"
-#include "PreferencesStore.h"
+#include "PTHotKey.h"
+#include "PTHotKeyCenter.h"
 #include "PropertyList.h"
-#include "tests/cursorapp/TestSession.h"
+#include "QuillvanePref.h"
+#include "QuillvaneSettings.h"
 
-#include <QDBusPendingCallWatcher>
+#include "Bus.h"
+#include "Doubles.h"
+#include "Files.h"
+
 #include <QDBusPendingReply>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QRegularExpression>
-#include <QSaveFile>
-#include <QSignalBlocker>
-#include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
+#include <QDialog>
 #include <QLabel>
-#include <QTest>
-#include <QVBoxLayout>
+#include <QLayout>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTemporaryDir>
 
-#include <cmath>
 #include <limits>
 
-#include <sys/stat.h>
-
-using namespace testsession;
+using namespace Qt::StringLiterals;
+using namespace testsupport;
 
 namespace {
 
-QVariantMap hotKey(qint64 keyCode, qint64 modifiers)
+QVariant combo(qint64 keyCode, qint64 modifiers)
 {
-    return {{QStringLiteral("keyCode"), keyCode}, {QStringLiteral("modifiers"), modifiers}};
+    return QVariantMap{{u"keyCode"_s, keyCode}, {u"modifiers"_s, modifiers}};
 }
 
-const QVariantMap seededDomain{
-    {QStringLiteral("autoShow"), true},
-    {QStringLiteral("idleHide"), 35.0},
-    {QStringLiteral("toggleCursorHotKey"), hotKey(40, 6144)},
-};
-
-// A property-list value with its type spelled out, so that comparisons
-// tell an integer 35 from a real 35.0.
-QString typed(const QVariant &value)
+QString domainFile()
 {
-    switch (value.typeId()) {
-    case QMetaType::QVariantMap: {
-        QStringList entries;
-        const QVariantMap map = value.toMap();
-        for (auto it = map.cbegin(); it != map.cend(); ++it)
-            entries << it.key() + u'=' + typed(it.value());
-        return u'{' + entries.join(u", ") + u'}';
-    }
-    case QMetaType::Bool:
-        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
-    case QMetaType::LongLong:
-    case QMetaType::Int:
-        return QStringLiteral("integer ") + QString::number(value.toLongLong());
-    case QMetaType::Double:
-        return QStringLiteral("real ") + QString::number(value.toDouble(), 'g', 17);
-    default:
-        return QString::fromLatin1(value.typeName()) + u' ' + value.toString();
-    }
+    return settingsFile(qEnvironmentVariable("XDG_CONFIG_HOME"), QuillvaneSettings::Domain);
 }
 
-// Records the settings file as it is when the cursor application starts.
-const char fakeAppScript[] =
-    "#!/bin/sh\n"
-    "record=\"$QUILLVANE_TEST_LAUNCH_RECORD\"\n"
-    "cp \"$XDG_CONFIG_HOME/org.quillvane.Quillvane.plist\" \"$record.part\" 2>/dev/null || : > \"$record.part\"\n"
-    "mv \"$record.part\" \"$record\"\n";
-
-const char fakeAppInfo[] =
-    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-    "<plist version=\"1.0\">\n"
-    "<dict>\n"
-    "\t<key>CFBundleExecutable</key>\n"
-    "\t<string>Quillvane</string>\n"
-    "\t<key>CFBundleIdentifier</key>\n"
-    "\t<string>org.quillvane.Quillvane</string>\n"
-    "</dict>\n"
-    "</plist>\n";
-
-enum class Action { IdleSlide, AutoShowClick, SetHotKeyClick, HotKeyWrite };
-
-// The page's controls from its interface file, bound to the page the way a
-// host binds them: outlets by name, and each control's action on its signal,
-// so that what the controls send while the page loads is sent here too.
-struct PageView
+bool store(const QVariantMap &values)
 {
-    QString error;
-    const std::unique_ptr<QWidget> view = panecontract::InterfaceFile::load(
-        QStringLiteral(QUILLVANE_SOURCE_DIR "/resources/QuillvanePref.ui"),
-        [](const QString &className, QWidget *parent) -> QObject * {
-            return className == QLatin1String("FloatSlider") ? new FloatSlider(parent) : nullptr;
-        },
-        &error);
-    QLineEdit *const hotkeyField = view->findChild<QLineEdit *>(QStringLiteral("hotkeyField"));
-    FloatSlider *const idleSlider = view->findChild<FloatSlider *>(QStringLiteral("idleSlider"));
-    QCheckBox *const autoShowButton = view->findChild<QCheckBox *>(QStringLiteral("autoShowButton"));
-
-    bool attachTo(QuillvanePref &pane) { return panecontract::InterfaceFile::bind(&pane, view.get(), &error); }
-};
-
-// Identifies a file version: a rewrite replaces the file, and with it the inode.
-QString fileIdentity(const QString &path)
-{
-    struct stat info {};
-    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return QString();
-    return QStringLiteral("%1:%2").arg(info.st_ino).arg(info.st_size);
+    return writeFile(domainFile(), settings::PropertyList::toXml(values));
 }
 
-// Notes what the settings file holds at the moment the pane asks for the
-// launch.
-class LaunchWatchingPref : public QuillvanePref
+// support candidate: the readPrefs that the CursorServiceDouble has had, asked
+// over the bus after everything sent before, and waited for without blocking:
+// the double answers on this very thread.
+int readPrefsReceived()
 {
-public:
-    LaunchWatchingPref(settings::PreferencesStore &store, const QString &domainFile)
-        : QuillvanePref(store)
-        , m_domainFile(domainFile)
-    {
-    }
+    const QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+        cursorBusName(), dbuslink::ObjectPath, dbuslink::Interface, u"received"_s));
+    (void)QTest::qWaitFor([&] { return call.isFinished(); }, 5000);
+    const QDBusPendingReply<int> reply = call;
+    return reply.isValid() ? reply.value() : -1;
+}
 
-    void launchCursorApp() override
-    {
-        ++launches;
-        onDiskAtLaunch = settings::PropertyList::readFile(m_domainFile);
-        QuillvanePref::launchCursorApp();
-    }
-
-    int launches = 0;
-    QVariant onDiskAtLaunch;
-
-private:
-    QString m_domainFile;
-};
-
-// Asks for the launch without starting anything: for tests about the
-// controls, whose launched programs would outlive them.
-class QuietPref : public QuillvanePref
+// The page with its interface file. It starts no program (the programs' test
+// does): it notes what the settings file held when it asked to.
+class Page : public QuillvanePref
 {
 public:
     using QuillvanePref::QuillvanePref;
-    void launchCursorApp() override { ++launches; }
-    int launches = 0;
+
+    bool load()
+    {
+        QString error;
+        view = panecontract::InterfaceFile::load(
+            QStringLiteral(QUILLVANE_SOURCE_DIR "/resources/QuillvanePref.ui"),
+            [](const QString &name, QWidget *parent) -> QObject * {
+                return name == u"FloatSlider"_s ? new FloatSlider(parent) : nullptr;
+            },
+            &error);
+        if (!view || !panecontract::InterfaceFile::bind(this, view.get(), &error))
+            return false;
+        setMainView(view.get());
+        view->show();
+        mainViewDidLoad();
+        return true;
+    }
+    template<typename T>
+    T *control(const char *name) const { return view->findChild<T *>(QLatin1StringView(name)); }
+    void launchCursorApp() override { atLaunch.append(settings::PropertyList::readFile(domainFile())); }
+
+    std::unique_ptr<QWidget> view;
+    QVariantList atLaunch;
 };
+
+using Act = std::function<void(Page &)>;
+using SliderAct = std::function<void(QSlider *)>;
+
+// Opens the sheet with the hot key button, types KEYS and presses BUTTONS.
+Act record(const QList<QKeyCombination> &keys, const QStringList &buttons)
+{
+    return [=](Page &page) {
+        QTest::mouseClick(page.control<QPushButton>("hotkeyButton"), Qt::LeftButton);
+        QDialog *sheet = PTKeyComboPanel::sharedPanel()->window();
+        QCOMPARE(sheet->parentWidget(), page.view.get());
+        QCOMPARE(PTKeyComboPanel::sharedPanel()->keyBindingName(), u"toggle the cursor"_s);
+        for (const QKeyCombination key : keys)
+            QTest::keyClick(static_cast<QWidget *>(nullptr), key.key(), key.keyboardModifiers());
+        for (const QString &button : buttons)
+            QTest::mouseClick(sheet->findChild<QPushButton *>(button), Qt::LeftButton);
+    };
+}
 
 } // namespace
 
-Q_DECLARE_METATYPE(Action)
+Q_DECLARE_METATYPE(Act)
+Q_DECLARE_METATYPE(SliderAct)
 
 class TestQuillvanePref : public QObject
 {
     Q_OBJECT
 
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void loadShowsSettings_data();
-    void loadShowsSettings();
-    void reachNoticeFollowsTheSession_data();
-    void reachNoticeFollowsTheSession();
-    void loadSeedsBeforeLaunchAndSendsNothing_data();
-    void loadSeedsBeforeLaunchAndSendsNothing();
-    void actionWritesOneValueAndFlushes_data();
-    void actionWritesOneValueAndFlushes();
-    void firstActionAfterLoadLooksTheServiceUp_data();
-    void firstActionAfterLoadLooksTheServiceUp();
-    void linkConnectsOnceAndKeepsItsProxy();
-    void stoppedCursorAppNeverBlocks();
-
-private:
-    QString domainFile() const { return m_config->filePath(QStringLiteral("org.quillvane.Quillvane.plist")); }
-    bool writeDomain(const QVariantMap &values);
-    QVariantMap domainOnDisk() const;
-    int receivedByService();
-    QProcess *startCursorApp();
-    static const dbuslink::CursorControllerProxy *proxyOf(const QuillvanePref &pane) { return pane.cursorAppProxy(); }
-    static QVariant prefItemOf(const QuillvanePref &pane) { return pane.lastCopiedPrefItem(); }
-    static void act(QuillvanePref &pane, Action action, QObject *sender);
-
     PrivateBus m_bus;
-    Children m_children;
     std::unique_ptr<QTemporaryDir> m_config;
     std::unique_ptr<settings::PreferencesStore> m_store;
-    QString m_launchRecord;
-};
+    FloatSlider m_slider; // set up as the interface file sets it up
 
-void TestQuillvanePref::initTestCase()
-{
-    QStandardPaths::setTestModeEnabled(true);
-    QString error;
-    QVERIFY2(m_bus.start(true, &error), qPrintable(error));
-    QVERIFY(QDBusConnection::sessionBus().isConnected());
-
-    // This test runs inside a bundle of its own; the pane looks for the
-    // cursor application in that bundle's resources.
-    const QString appPath = QuillvanePref::cursorAppPath();
-    QVERIFY2(appPath.endsWith(QLatin1String(".bundle/Contents/Resources/Quillvane.app")), qPrintable(appPath));
-    QDir(appPath).removeRecursively();
-    QVERIFY(QDir().mkpath(appPath + QStringLiteral("/Contents/Linux")));
-    QFile info(appPath + QStringLiteral("/Contents/Info.plist"));
-    QVERIFY(info.open(QIODevice::WriteOnly));
-    info.write(fakeAppInfo);
-    info.close();
-    QFile executable(appPath + QStringLiteral("/Contents/Linux/Quillvane"));
-    QVERIFY(executable.open(QIODevice::WriteOnly));
-    executable.write(fakeAppScript);
-    executable.close();
-    QVERIFY(executable.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-}
-
-void TestQuillvanePref::init()
-{
-    m_config = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_config->isValid());
-    // Login items and the launched program follow the environment.
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
-    m_launchRecord = m_config->filePath(QStringLiteral("launch-record"));
-    qputenv("QUILLVANE_TEST_LAUNCH_RECORD", QFile::encodeName(m_launchRecord));
-    m_store = std::make_unique<settings::PreferencesStore>(m_config->path());
-}
-
-void TestQuillvanePref::cleanup()
-{
-    m_children.killAll();
-    m_store.reset();
-    m_config.reset();
-}
-
-bool TestQuillvanePref::writeDomain(const QVariantMap &values)
-{
-    QSaveFile file(domainFile());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(settings::PropertyList::toXml(values));
-    return file.commit();
-}
-
-QVariantMap TestQuillvanePref::domainOnDisk() const
-{
-    return settings::PropertyList::readFile(domainFile()).toMap();
-}
-
-int TestQuillvanePref::receivedByService()
-{
-    const QDBusMessage call = QDBusMessage::createMethodCall(serverBusName(), QStringLiteral("/"),
-                                                             QStringLiteral("org.quillvane.CursorController"),
-                                                             QStringLiteral("received"));
-    QDBusPendingCallWatcher watcher(QDBusConnection::sessionBus().asyncCall(call, 5000));
-    QSignalSpy finished(&watcher, &QDBusPendingCallWatcher::finished);
-    if (!watcher.isFinished() && !finished.wait(6000))
-        return -1;
-    const QDBusPendingReply<int> reply = watcher;
-    return reply.isValid() ? reply.value() : -1;
-}
-
-QProcess *TestQuillvanePref::startCursorApp()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config->path());
-    return m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment);
-}
-
-void TestQuillvanePref::loadShowsSettings_data()
-{
-    QTest::addColumn<QVariantMap>("stored");
-    QTest::addColumn<Qt::CheckState>("checkBox");
-    QTest::addColumn<float>("slider");
-    QTest::addColumn<PTKeyCombo>("combo");
-    QTest::addColumn<QVariant>("prefItem");
-    QTest::addColumn<QVariantMap>("domainAfter"); // empty: the file is left exactly as it was
-    QTest::addColumn<QString>("warning");
-
-    const PTKeyCombo controlOptionK(40, 6144);
-    const QVariantMap none;
-    const QVariant nothing;
-
-    QTest::newRow("empty domain is seeded with the three defaults")
-        << QVariantMap() << Qt::Checked << 35.0f << controlOptionK << nothing << seededDomain << QString();
-    QTest::newRow("missing autoShow overwrites the other two and keeps other keys")
-        << QVariantMap{{QStringLiteral("idleHide"), 10.0},
-                       {QStringLiteral("toggleCursorHotKey"), hotKey(0, 256)},
-                       {QStringLiteral("other"), QStringLiteral("kept")}}
-        << Qt::Checked << 35.0f << controlOptionK << nothing
-        << QVariantMap{{QStringLiteral("autoShow"), true},
-                       {QStringLiteral("idleHide"), 35.0},
-                       {QStringLiteral("toggleCursorHotKey"), hotKey(40, 6144)},
-                       {QStringLiteral("other"), QStringLiteral("kept")}}
-        << QString();
-    QTest::newRow("all three stored are shown and nothing is written")
-        << QVariantMap{{QStringLiteral("autoShow"), false},
-                       {QStringLiteral("idleHide"), 12.5},
-                       {QStringLiteral("toggleCursorHotKey"), hotKey(0, 256)}}
-        << Qt::Unchecked << 12.5f << PTKeyCombo(0, 256) << QVariant(12.5) << none << QString();
-    QTest::newRow("missing idleHide shows 0 and stays missing")
-        << QVariantMap{{QStringLiteral("autoShow"), true}, {QStringLiteral("toggleCursorHotKey"), hotKey(40, 6144)}}
-        << Qt::Checked << 0.0f << controlOptionK << nothing << none << QString();
-    QTest::newRow("missing hot key shows the clear combination and stays missing")
-        << QVariantMap{{QStringLiteral("autoShow"), true}, {QStringLiteral("idleHide"), 35.0}} << Qt::Checked
-        << 35.0f << PTKeyCombo() << QVariant(35.0) << none << QString();
-    QTest::newRow("numbers read as the switch and the idle time")
-        << QVariantMap{{QStringLiteral("autoShow"), qint64(0)}, {QStringLiteral("idleHide"), qint64(20)}}
-        << Qt::Unchecked << 20.0f << PTKeyCombo() << QVariant(qint64(20)) << none << QString();
-    QTest::newRow("idle time keeps its 32-bit float digits")
-        << QVariantMap{{QStringLiteral("autoShow"), true}, {QStringLiteral("idleHide"), double(35.3f)}}
-        << Qt::Checked << 35.3f << PTKeyCombo() << QVariant(double(35.3f)) << none << QString();
-    QTest::newRow("idle time above the slider's range shows its end and is not rewritten")
-        << QVariantMap{{QStringLiteral("autoShow"), true}, {QStringLiteral("idleHide"), 500.0}} << Qt::Checked
-        << 120.0f << PTKeyCombo() << QVariant(500.0) << none << QStringLiteral("cannot show 500");
-    QTest::newRow("negative idle time shows 0 and is not rewritten")
-        << QVariantMap{{QStringLiteral("autoShow"), true}, {QStringLiteral("idleHide"), -3.0}} << Qt::Checked
-        << 0.0f << PTKeyCombo() << QVariant(-3.0) << none << QStringLiteral("cannot show -3");
-    QTest::newRow("idle time that is not a number shows 0 and is not rewritten")
-        << QVariantMap{{QStringLiteral("autoShow"), true},
-                       {QStringLiteral("idleHide"), std::numeric_limits<double>::quiet_NaN()}}
-        << Qt::Checked << 0.0f << PTKeyCombo() << QVariant(std::numeric_limits<double>::quiet_NaN()) << none
-        << QStringLiteral("cannot show nan");
-    QTest::newRow("idle time beyond the float range shows 0 and is not rewritten")
-        << QVariantMap{{QStringLiteral("autoShow"), true}, {QStringLiteral("idleHide"), -1e300}} << Qt::Checked
-        << 0.0f << PTKeyCombo() << QVariant(-1e300) << none << QStringLiteral("cannot show -inf");
-    QTest::newRow("a string switch is logged and reads as on")
-        << QVariantMap{{QStringLiteral("autoShow"), QStringLiteral("NO")}} << Qt::Checked << 0.0f << PTKeyCombo()
-        << nothing << none << QStringLiteral("autoShow holds a QString");
-    QTest::newRow("a string idle time is logged and reads as 0")
-        << QVariantMap{{QStringLiteral("autoShow"), true}, {QStringLiteral("idleHide"), QStringLiteral("35")}}
-        << Qt::Checked << 0.0f << PTKeyCombo() << QVariant(QStringLiteral("35")) << none
-        << QStringLiteral("idleHide holds a QString");
-}
-
-void TestQuillvanePref::loadShowsSettings()
-{
-    QFETCH(QVariantMap, stored);
-    QFETCH(Qt::CheckState, checkBox);
-    QFETCH(float, slider);
-    QFETCH(PTKeyCombo, combo);
-    QFETCH(QVariant, prefItem);
-    QFETCH(QVariantMap, domainAfter);
-    QFETCH(QString, warning);
-
-    if (!stored.isEmpty())
-        QVERIFY(writeDomain(stored));
-    const QString before = fileIdentity(domainFile());
-    if (!warning.isEmpty())
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QRegularExpression::escape(warning)));
-
-    PageView page;
-    // Values that the load must replace, whichever branch it takes.
-    page.autoShowButton->setCheckState(Qt::PartiallyChecked);
-    page.idleSlider->setFloatValue(77.0f);
-    page.hotkeyField->setText(QStringLiteral("stale"));
-    QuietPref pane(*m_store);
-    QVERIFY(page.attachTo(pane));
-    pane.mainViewDidLoad();
-
-    QCOMPARE(page.autoShowButton->checkState(), checkBox);
-    QCOMPARE(page.idleSlider->floatValue(), slider);
-    QVERIFY(pane.hotKey());
-    QCOMPARE(pane.hotKey()->keyCombo(), combo);
-    QCOMPARE(pane.hotKey()->name(), QStringLiteral("toggle the cursor"));
-    QCOMPARE(pane.hotKey()->target(), &pane);
-    QVERIFY(pane.hotKey()->action().isEmpty());
-    QCOMPARE(page.hotkeyField->text(), combo.description());
-    if (combo == PTKeyCombo())
-        QCOMPARE(page.hotkeyField->text(), QStringLiteral("(None)"));
-    QCOMPARE(typed(prefItemOf(pane)), typed(prefItem));
-    QCOMPARE(pane.launches, 1);
-    QVERIFY(PTIsBundleInLoginItems(settings::Bundle::withPath(QuillvanePref::cursorAppPath())));
-
-    if (domainAfter.isEmpty())
-        QCOMPARE(fileIdentity(domainFile()), before);
-    else
-        QCOMPARE(typed(domainOnDisk()), typed(domainAfter));
-}
-
-void TestQuillvanePref::loadSeedsBeforeLaunchAndSendsNothing_data()
-{
-    QTest::addColumn<QVariantMap>("stored");
-    QTest::addColumn<QVariantMap>("atLaunch");
-
-    QTest::newRow("first use") << QVariantMap() << seededDomain;
-    const QVariantMap stored{{QStringLiteral("autoShow"), false}, {QStringLiteral("idleHide"), 5.0}};
-    QTest::newRow("settings already stored") << stored << stored;
-}
-
-void TestQuillvanePref::reachNoticeFollowsTheSession_data()
-{
-    QTest::addColumn<QByteArray>("display");
-    QTest::addColumn<QByteArray>("waylandDisplay");
-    QTest::addColumn<QString>("notice");
-
-    QTest::newRow("X11 session: no notice") << QByteArray(":0") << QByteArray() << QString();
-    QTest::newRow("Wayland with XWayland: X11 windows only")
-        << QByteArray(":0") << QByteArray("wayland-0") << QStringLiteral("only over the windows of X11 programs");
-    QTest::newRow("Wayland without XWayland: nowhere")
-        << QByteArray() << QByteArray("wayland-0") << QStringLiteral("cannot be hidden");
-}
-
-void TestQuillvanePref::reachNoticeFollowsTheSession()
-{
-    QFETCH(QByteArray, display);
-    QFETCH(QByteArray, waylandDisplay);
-    QFETCH(QString, notice);
-
-    const QByteArray oldDisplay = qgetenv("DISPLAY");
-    auto restore = qScopeGuard([&] {
-        qputenv("DISPLAY", oldDisplay);
-        qunsetenv("WAYLAND_DISPLAY");
-    });
-    qputenv("DISPLAY", display);
-    qputenv("WAYLAND_DISPLAY", waylandDisplay);
-
-    QWidget view;
-    auto *layout = new QVBoxLayout(&view);
-    auto *intro = new QLabel(QStringLiteral("Intro"), &view);
-    intro->setObjectName(QStringLiteral("introLabel"));
-    layout->addWidget(intro);
-    layout->addWidget(new QLabel(QStringLiteral("Controls"), &view));
-    QuietPref pane(*m_store);
-    pane.setMainView(&view);
-    pane.mainViewDidLoad();
-
-    const auto *shown = view.findChild<QLabel *>(QStringLiteral("reachNotice"));
-    QCOMPARE(shown != nullptr, !notice.isEmpty());
-    if (shown) {
-        QVERIFY2(shown->text().contains(notice), qPrintable(shown->text()));
-        // Right under the description.
-        QCOMPARE(layout->indexOf(const_cast<QLabel *>(shown)), 1);
-    }
-}
-
-void TestQuillvanePref::loadSeedsBeforeLaunchAndSendsNothing()
-{
-    QFETCH(QVariantMap, stored);
-    QFETCH(QVariantMap, atLaunch);
-
-    if (!stored.isEmpty())
-        QVERIFY(writeDomain(stored));
-    FakeCursorService service(QStringLiteral("fake cursor app"));
-    QVERIFY(service.registered);
-
-    LaunchWatchingPref pane(*m_store, domainFile());
-    pane.mainViewDidLoad();
-
-    QCOMPARE(pane.launches, 1);
-    QCOMPARE(typed(pane.onDiskAtLaunch), typed(atLaunch));
-    // The launched program found the same on disk.
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(m_launchRecord), 5000);
-    QCOMPARE(typed(settings::PropertyList::readFile(m_launchRecord)), typed(atLaunch));
-    QCOMPARE(typed(domainOnDisk()), typed(atLaunch));
-
-    QVERIFY(PTIsBundleInLoginItems(settings::Bundle::withPath(QuillvanePref::cursorAppPath())));
-    QVERIFY(!proxyOf(pane));
-    QCOMPARE(receivedByService(), 0);
-}
-
-void TestQuillvanePref::act(QuillvanePref &pane, Action action, QObject *sender)
-{
-    switch (action) {
-    case Action::IdleSlide:
-        pane.idleSlide(sender);
-        break;
-    case Action::AutoShowClick:
-        pane.autoShowClick(sender);
-        break;
-    case Action::SetHotKeyClick:
-        pane.setHotKeyClick(sender);
-        // The sheet that it opens ends unconfirmed, sending nothing more.
-        PTKeyComboPanel::sharedPanel()->cancel();
-        break;
-    case Action::HotKeyWrite:
-        pane.writeToggleCursorHotKey(PTKeyCombo(0, 256));
-        break;
-    }
-}
-
-void TestQuillvanePref::actionWritesOneValueAndFlushes_data()
-{
-    QTest::addColumn<Action>("action");
-    QTest::addColumn<float>("sliderValue");
-    QTest::addColumn<Qt::CheckState>("checkBox");
-    QTest::addColumn<QString>("key"); // empty: nothing is written
-    QTest::addColumn<QVariant>("written");
-
-    QTest::newRow("slider writes its value as a real")
-        << Action::IdleSlide << 12.5f << Qt::Unchecked << QStringLiteral("idleHide") << QVariant(12.5);
-    QTest::newRow("slider value keeps 32-bit precision")
-        << Action::IdleSlide << 0.1f << Qt::Unchecked << QStringLiteral("idleHide") << QVariant(double(0.1f));
-    QTest::newRow("check box off writes false")
-        << Action::AutoShowClick << 5.0f << Qt::Unchecked << QStringLiteral("autoShow") << QVariant(false);
-    QTest::newRow("check box on writes true")
-        << Action::AutoShowClick << 5.0f << Qt::Checked << QStringLiteral("autoShow") << QVariant(true);
-    QTest::newRow("mixed check box writes true")
-        << Action::AutoShowClick << 5.0f << Qt::PartiallyChecked << QStringLiteral("autoShow") << QVariant(true);
-    QTest::newRow("hot key button writes nothing")
-        << Action::SetHotKeyClick << 5.0f << Qt::Unchecked << QString() << QVariant();
-    QTest::newRow("hot key writes its dictionary form")
-        << Action::HotKeyWrite << 5.0f << Qt::Unchecked << QStringLiteral("toggleCursorHotKey")
-        << QVariant(hotKey(0, 256));
-}
-
-void TestQuillvanePref::actionWritesOneValueAndFlushes()
-{
-    QFETCH(Action, action);
-    QFETCH(float, sliderValue);
-    QFETCH(Qt::CheckState, checkBox);
-    QFETCH(QString, key);
-    QFETCH(QVariant, written);
-
-    const QVariantMap stored{
-        {QStringLiteral("autoShow"), false},
-        {QStringLiteral("idleHide"), 99.0},
-        {QStringLiteral("toggleCursorHotKey"), hotKey(1, 512)},
-        {QStringLiteral("other"), QStringLiteral("kept")},
-    };
-    QVERIFY(writeDomain(stored));
-    PageView page;
-    QuietPref pane(*m_store);
-    QVERIFY(page.attachTo(pane));
-    pane.mainViewDidLoad();
-
-    // The controls as the user left them (quietly: the action comes below);
-    // another process changed the file meanwhile, and its change survives the
-    // action's flush.
-    page.idleSlider->setFloatValue(sliderValue);
+private Q_SLOTS:
+    void initTestCase()
     {
-        const QSignalBlocker quiet(page.autoShowButton);
-        page.autoShowButton->setCheckState(checkBox);
+        QString error;
+        QVERIFY2(m_bus.start(&error), qPrintable(error));
+        m_slider.setMaximum(120.0);
+        m_slider.setValueFormat(u"%1 s"_s);
     }
-    QVariantMap expected = stored;
-    expected.insert(QStringLiteral("other"), QStringLiteral("changed elsewhere"));
-    QVERIFY(writeDomain(expected));
-
-    // With no cursor application running, nothing is sent and nothing logged.
-    QVERIFY(!nameHasOwner(QDBusConnection::sessionBus(), serverBusName()));
-    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
-    // The action reads its control, whichever sent it.
-    act(pane, action, page.hotkeyField);
-
-    if (!key.isEmpty())
-        expected.insert(key, written);
-    QCOMPARE(typed(domainOnDisk()), typed(expected));
-    QVERIFY(!proxyOf(pane));
-}
-
-void TestQuillvanePref::firstActionAfterLoadLooksTheServiceUp_data()
-{
-    QTest::addColumn<Action>("action");
-    QTest::newRow("slider") << Action::IdleSlide;
-    QTest::newRow("check box") << Action::AutoShowClick;
-    QTest::newRow("hot key button") << Action::SetHotKeyClick;
-}
-
-void TestQuillvanePref::firstActionAfterLoadLooksTheServiceUp()
-{
-    QFETCH(Action, action);
-
-    QVERIFY(writeDomain(seededDomain));
-    FakeCursorService service(QStringLiteral("fake cursor app"));
-    QVERIFY(service.registered);
-    PageView page;
-    QuietPref pane(*m_store);
-    QVERIFY(page.attachTo(pane));
-    pane.mainViewDidLoad();
-    QVERIFY(!proxyOf(pane));
-    QCOMPARE(receivedByService(), 0);
-
-    act(pane, action, nullptr);
-    QVERIFY(proxyOf(pane));
-    QCOMPARE(receivedByService(), 1);
-    act(pane, action, nullptr);
-    QCOMPARE(receivedByService(), 2);
-}
-
-void TestQuillvanePref::linkConnectsOnceAndKeepsItsProxy()
-{
-    QuillvanePref pane(*m_store);
-    pane.writeIdleHide(1.0f);
-    QVERIFY(!proxyOf(pane));
-
-    const dbuslink::CursorControllerProxy *proxy = nullptr;
+    void init()
     {
-        FakeCursorService service(QStringLiteral("first cursor app"));
-        QVERIFY(service.registered);
+        m_config = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+        m_store = std::make_unique<settings::PreferencesStore>(m_config->path());
+    }
+
+    void loading_data()
+    {
+        QTest::addColumn<QVariantMap>("stored");
+        QTest::addColumn<bool>("autoShow");
+        QTest::addColumn<float>("idleHide");
+        QTest::addColumn<PTKeyCombo>("hotKey");
+        QTest::addColumn<bool>("typing");
+        QTest::addColumn<QVariantMap>("seeded"); // empty: the file stays as it was
+
+        QVariantMap firstUse{{u"autoShow"_s, true}, {u"idleHide"_s, 35.0}, {u"toggleCursorHotKey"_s, combo(40, 0x1800)}};
+        QTest::newRow("first use seeds the three defaults before the launch")
+            << QVariantMap() << true << 35.0f << PTKeyCombo(40, 0x1800) << false << firstUse;
+        firstUse.insert(u"other"_s, u"kept"_s);
+        QTest::newRow("without autoShow the other two are seeded over, other keys kept")
+            << QVariantMap{{u"idleHide"_s, 10.0}, {u"toggleCursorHotKey"_s, combo(0, 256)}, {u"other"_s, u"kept"_s}}
+            << true << 35.0f << PTKeyCombo(40, 0x1800) << false << firstUse;
+        QTest::newRow("stored settings are shown and nothing is written")
+            << QVariantMap{{u"autoShow"_s, false}, {u"idleHide"_s, 12.5}, {u"toggleCursorHotKey"_s, combo(0, 256)},
+                           {u"hideWhileTyping"_s, true}}
+            << false << 12.5f << PTKeyCombo(0, 256) << true << QVariantMap();
+        QTest::newRow("missing idle time and hot key read as 0 and none, and stay missing")
+            << QVariantMap{{u"autoShow"_s, true}} << true << 0.0f << PTKeyCombo() << false << QVariantMap();
+    }
+    void loading()
+    {
+        QFETCH(QVariantMap, stored);
+        QFETCH(PTKeyCombo, hotKey);
+        QFETCH(QVariantMap, seeded);
+        QVERIFY(stored.isEmpty() || store(stored));
+        CursorServiceDouble service;
+        Page page(*m_store);
+        QVERIFY(service.registered && page.load());
+
+        QTEST(page.control<QCheckBox>("autoShowButton")->isChecked(), "autoShow");
+        QTEST(page.control<FloatSlider>("idleSlider")->floatValue(), "idleHide");
+        QTEST(page.control<QCheckBox>("hideWhileTypingButton")->isChecked(), "typing");
+        QCOMPARE(page.hotKey()->keyCombo(), hotKey);
+        // The field shows the stored hot key, also after assistive technology typed over it.
+        page.control<QLineEdit>("hotkeyField")->setText(u"typed over"_s);
+        QCOMPARE(page.control<QLineEdit>("hotkeyField")->text(), hotKey.description());
+        // Launched once, seeded first; sent nothing, and wrote nothing more.
+        const QVariant onDisk = seeded.isEmpty() ? stored : seeded;
+        QCOMPARE_VALUE(QVariant(page.atLaunch), QVariant(QVariantList{onDisk}));
+        QCOMPARE_VALUE(settings::PropertyList::readFile(domainFile()), onDisk);
+        QCOMPARE(readPrefsReceived(), 0);
+    }
+
+    void reachNotice_data()
+    {
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QString>("notice"); // empty: none, and an X11 session
+        QTest::newRow("X11: none") << ":0"_ba << QString();
+        QTest::newRow("Wayland with XWayland: X11 windows only") << ":0"_ba << u"only over the windows of X11"_s;
+        QTest::newRow("Wayland alone: nowhere") << QByteArray() << u"cannot be hidden"_s;
+    }
+    void reachNotice()
+    {
+        QFETCH(QByteArray, display);
+        QFETCH(QString, notice);
+        const QByteArray before = qgetenv("DISPLAY");
+        const auto restore = qScopeGuard([&] { qputenv("DISPLAY", before); qunsetenv("WAYLAND_DISPLAY"); });
+        qputenv("DISPLAY", display);
+        qputenv("WAYLAND_DISPLAY", notice.isEmpty() ? QByteArray() : "wayland-0"_ba);
+        Page page(*m_store);
+        QVERIFY(page.load());
+        auto *shown = page.control<QLabel>("reachNotice");
+        QCOMPARE(shown ? page.view->layout()->indexOf(shown) : 1, 1); // right under the description
+        QVERIFY(shown ? shown->text().contains(notice) && !notice.isEmpty() : notice.isEmpty());
+    }
+
+    void actions_data()
+    {
+        QTest::addColumn<Act>("act");
+        QTest::addColumn<QString>("key"); // empty: nothing is written
+        QTest::addColumn<QVariant>("value");
+        QTest::addColumn<int>("readPrefs");
+
+        const QKeyCombination controlShiftJ(Qt::ControlModifier | Qt::ShiftModifier, Qt::Key_J);
+        QTest::newRow("a slider step writes the new value as a real") << Act([](Page &page) {
+            QTest::keyClick(page.control<FloatSlider>("idleSlider")->slider(), Qt::Key_Right);
+        }) << u"idleHide"_s << QVariant(21.0) << 1;
+        QTest::newRow("a click on the check box writes true") << Act([](Page &page) {
+            auto *box = page.control<QCheckBox>("autoShowButton");
+            QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(8, box->height() / 2));
+        }) << u"autoShow"_s << QVariant(true) << 1;
+        QTest::newRow("a mixed check box writes true") << Act([](Page &page) {
+            page.control<QCheckBox>("autoShowButton")->setCheckState(Qt::PartiallyChecked);
+        }) << u"autoShow"_s << QVariant(true) << 1;
+        QTest::newRow("hiding while typing, by keyboard, writes true") << Act([](Page &page) {
+            QTest::keyClick(page.control<QCheckBox>("hideWhileTypingButton"), Qt::Key_Space);
+        }) << u"hideWhileTyping"_s << QVariant(true) << 1;
+        QTest::newRow("the hot key button sends readPrefs, a cancelled sheet nothing more")
+            << record({controlShiftJ}, {u"cancelButton"_s}) << QString() << QVariant() << 1;
+        QTest::newRow("a confirmed combination is written and sent")
+            << record({controlShiftJ}, {u"okButton"_s}) << u"toggleCursorHotKey"_s << combo(38, 0x1200) << 2;
+        QTest::newRow("a cleared combination is written as -1, -1")
+            << record({controlShiftJ}, {u"clearButton"_s, u"okButton"_s}) << u"toggleCursorHotKey"_s
+            << combo(-1, -1) << 2;
+    }
+    void actions()
+    {
+        QFETCH(Act, act);
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
+        QVariantMap stored{{u"autoShow"_s, false}, {u"idleHide"_s, 20.0}, {u"toggleCursorHotKey"_s, combo(40, 0x1800)}};
+        QVERIFY(store(stored));
+        CursorServiceDouble service;
+        Page page(*m_store);
+        QVERIFY(service.registered && page.load());
+        // Another program's change meanwhile survives the page's write.
+        stored.insert(u"other"_s, u"changed elsewhere"_s);
+        QVERIFY(store(stored));
+
+        act(page);
+        if (!key.isEmpty())
+            stored.insert(key, value);
+        QCOMPARE_VALUE(settings::PropertyList::readFile(domainFile()), QVariant(stored));
+        QTEST(readPrefsReceived(), "readPrefs");
+        QVERIFY2(!service.replyRequested, "readPrefs was sent as a call that wants an answer");
+        const PTKeyCombo hotKey(stored.value(u"toggleCursorHotKey"_s));
+        QCOMPARE(page.control<QLineEdit>("hotkeyField")->text(), hotKey.description());
+        // The cursor program holds the hot key, never the settings window.
+        QVERIFY(!PTHotKeyCenter::sharedCenter()->hotKeyForName(page.hotKey()->name()));
+    }
+
+    void serviceLookup()
+    {
+        // Not running: the change is written all the same; nothing is sent or logged.
+        QTest::failOnWarning(QRegularExpression(u"."_s));
+        QuillvanePref pane(*m_store);
+        pane.writeIdleHide(1.0f);
+        QVERIFY(!pane.cursorAppProxy());
+        QCOMPARE_VALUE(settings::PropertyList::readFile(domainFile()), QVariant(QVariantMap{{u"idleHide"_s, 1.0}}));
+        // Running: the next change looks it up; the proxy is kept, also while
+        // the service is gone, and reaches it again once it is back.
+        auto service = std::make_unique<CursorServiceDouble>();
         pane.writeIdleHide(2.0f);
-        proxy = proxyOf(pane);
+        const dbuslink::CursorControllerProxy *proxy = pane.cursorAppProxy();
         QVERIFY(proxy);
-        QCOMPARE(receivedByService(), 1);
-
-        pane.writeAutoShow(0);
-        pane.writeToggleCursorHotKey(PTKeyCombo(40, 6144));
-        QCOMPARE(proxyOf(pane), proxy);
-        QCOMPARE(receivedByService(), 3);
-        QVERIFY2(!service.controller.replyRequested, "readPrefs was sent as a call that wants an answer");
+        service.reset();
+        QTRY_VERIFY(!nameHasOwner(cursorBusName()));
+        pane.writeIdleHide(3.0f);
+        service = std::make_unique<CursorServiceDouble>();
+        pane.writeIdleHide(4.0f);
+        QCOMPARE(pane.cursorAppProxy(), proxy);
+        QCOMPARE(readPrefsReceived(), 1);
     }
 
-    // Gone: the action still writes, the kept proxy sends into the void.
-    QTRY_VERIFY_WITH_TIMEOUT(!nameHasOwner(QDBusConnection::sessionBus(), serverBusName()), 5000);
-    pane.writeIdleHide(3.0f);
-    QCOMPARE(proxyOf(pane), proxy);
-    QCOMPARE(domainOnDisk().value(QStringLiteral("idleHide")), QVariant(3.0));
+    void sliderShows_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("a whole number keeps one decimal") << 35.0f << u"C"_s << u"35.0"_s;
+        QTest::newRow("the float's digits, not the widened double's") << 0.1f << u"C"_s << u"0.1"_s;
+        QTest::newRow("negative zero shows as zero") << -0.0f << u"C"_s << u"0.0"_s;
+        QTest::newRow("German decimal comma") << 35.5f << u"de_DE"_s << u"35,5"_s;
+    }
+    void sliderShows()
+    {
+        QFETCH(float, value);
+        QFETCH(QString, locale);
+        QTEST(FloatSlider::formatValue(value, QLocale(locale)), "text");
+    }
 
-    // Back under the same name: reached through the same proxy.
-    FakeCursorService restarted(QStringLiteral("second cursor app"));
-    QVERIFY(restarted.registered);
-    pane.writeIdleHide(4.0f);
-    QCOMPARE(proxyOf(pane), proxy);
-    QCOMPARE(receivedByService(), 1);
-}
+    void sliderKeepsValuesOutsideItsRangeOut_data()
+    {
+        QTest::addColumn<float>("value");
+        QTest::addColumn<float>("shown"); // another value than the one given is logged
+        QTest::newRow("inside the range: kept exactly") << 35.3f << 35.3f;
+        QTest::newRow("above the range: the maximum") << 500.0f << 120.0f;
+        QTest::newRow("below the range: the minimum") << -1.0f << 0.0f;
+        QTest::newRow("not a number: the minimum") << std::numeric_limits<float>::quiet_NaN() << 0.0f;
+    }
+    void sliderKeepsValuesOutsideItsRangeOut()
+    {
+        QFETCH(float, value);
+        QFETCH(float, shown);
+        if (value == shown)
+            QTest::failOnWarning(QRegularExpression(u"."_s));
+        else
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"."_s));
+        m_slider.setFloatValue(value);
+        QCOMPARE(m_slider.floatValue(), shown);
+        QCOMPARE(m_slider.slider()->value(), qRound(shown));
+    }
 
-void TestQuillvanePref::stoppedCursorAppNeverBlocks()
-{
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    QVERIFY(writeDomain(seededDomain));
-    QProcess *app = startCursorApp();
-    QVERIFY(app);
-    QTRY_VERIFY_WITH_TIMEOUT(nameHasOwner(bus, serverBusName()), 10000);
-    QCOMPARE(::kill(pid_t(app->processId()), SIGSTOP), 0);
+    void sliderCommitsEachUserChangeOnce_data()
+    {
+        QTest::addColumn<float>("start");
+        QTest::addColumn<SliderAct>("act");
+        QTest::addColumn<float>("after");
+        QTest::addColumn<int>("commits");
 
-    // The first action looks the service up, the second uses the kept proxy.
-    QuillvanePref pane(*m_store);
-    QElapsedTimer timer;
-    timer.start();
-    pane.writeIdleHide(5.0f);
-    pane.writeIdleHide(6.0f);
-    const qint64 elapsed = timer.elapsed();
-    QVERIFY2(elapsed < 1000, qPrintable(QStringLiteral("two actions took %1 ms").arg(elapsed)));
-    QVERIFY(proxyOf(pane));
-
-    // The messages waited on the bus and arrive once it runs again.
-    QCOMPARE(::kill(pid_t(app->processId()), SIGCONT), 0);
-    QCOMPARE(cursorProperty(bus, QStringLiteral("IdleHide")), QVariant(6.0));
-}
+        const auto key = [](Qt::Key key) -> SliderAct { return [key](QSlider *knob) { QTest::keyClick(knob, key); }; };
+        QTest::newRow("a step") << 35.0f << key(Qt::Key_Right) << 36.0f << 1;
+        QTest::newRow("a page") << 35.0f << key(Qt::Key_PageUp) << 45.0f << 1;
+        QTest::newRow("no step past the end") << 120.0f << key(Qt::Key_Right) << 120.0f << 0;
+        QTest::newRow("from between steps to the next step") << 35.3f << key(Qt::Key_Right) << 36.0f << 1;
+        const auto drag = [](int to) -> SliderAct {
+            return [to](QSlider *knob) {
+                knob->setSliderDown(true);
+                knob->setSliderPosition(50);
+                knob->setSliderPosition(to);
+                knob->setSliderDown(false);
+            };
+        };
+        QTest::newRow("a drag, once the knob is let go") << 0.0f << drag(30) << 30.0f << 1;
+        QTest::newRow("no drag back to where it began") << 0.0f << drag(0) << 0.0f << 0;
+    }
+    void sliderCommitsEachUserChangeOnce()
+    {
+        QFETCH(float, start);
+        QFETCH(SliderAct, act);
+        QFETCH(float, after);
+        // A value set from code commits nothing.
+        QSignalSpy committed(&m_slider, &FloatSlider::valueCommitted);
+        m_slider.setFloatValue(start);
+        act(m_slider.slider());
+        QTEST(int(committed.count()), "commits");
+        QCOMPARE(m_slider.floatValue(), after);
+        QCOMPARE(m_slider.findChild<QLabel *>()->text(), FloatSlider::formatValue(after, m_slider.locale()) + u" s"_s);
+    }
+};
 
 QTEST_MAIN(TestQuillvanePref)
 #include "tst_quillvanepref.moc"
