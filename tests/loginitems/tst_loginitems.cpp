@@ -1,225 +1,325 @@
-#include "FakeBundle.h"
-#include "InMemoryLoginItemsList.h"
+#include "AutostartLoginItemsList.h"
+#include "DesktopEntry.h"
+#include "LoginItems.h"
+#include "Workspace.h"
 
-#include "LoginItemsListFactory.h"
+#include "Doubles.h"
+#include "Files.h"
+#include "Processes.h"
 
+#include <QLoggingCategory>
+#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 
+#include <sys/stat.h>
+
+using loginitems::AutostartLoginItemsList;
+using loginitems::DesktopEntry;
 using settings::Bundle;
-using loginitems::LoginItemsList;
-using Status = LoginItemsList::ResolveStatus;
+using testsupport::readFile;
+using testsupport::writeFile;
+using Status = loginitems::LoginItemsList::ResolveStatus;
+using namespace Qt::StringLiterals;
 
-// Lists are written as labels separated by blanks, in list order; a trailing
-// '*' marks a hidden item, and "new" is an item that the call appended.
+namespace {
+
+const QString OwnId = u"org.quillvane.Quillvane"_s;
+const QString Quiet = u"quillvane.loginitems.autostart.warning=false"_s; // entries that do not resolve are logged
+
+// PROGRAM as the Exec value of an entry.
+QByteArray exec(const QString &program)
+{
+    return DesktopEntry::escapeString(*DesktopEntry::quoteExecArgument(program)).toUtf8();
+}
+
+QByteArray entryRunning(const QString &program)
+{
+    return "[Desktop Entry]\nType=Application\nName=X\nExec=" + exec(program) + "\n";
+}
+
+// support candidate: everything about a folder entry that adding, removing or looking up could
+// change, read without following a link and without reading a device or a pipe.
+QString fingerprint(const QString &path)
+{
+    struct stat info {};
+    ::lstat(QFile::encodeName(path).constData(), &info);
+    return u"%1 %2 %3 %4.%5 %6 %7"_s.arg(info.st_mode).arg(info.st_ino).arg(info.st_size).arg(info.st_mtim.tv_sec)
+        .arg(info.st_mtim.tv_nsec).arg(QFile::symLinkTarget(path))
+        .arg(S_ISREG(info.st_mode) && info.st_size < (1 << 20) ? qHash(readFile(path)) : 0);
+}
+
+} // namespace
+
 class tst_LoginItems : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     void initTestCase();
-    void addAndRemove_data();
-    void addAndRemove();
-    void lookup_data();
-    void lookup();
-    void listFailures_data();
-    void listFailures();
-    void failedInsertionIsQuiet();
+    void init();
+    void functions_data();
+    void functions();
+    void resolution_data();
+    void resolution();
+    void unwritableAndVanishedEntries();
+    void hostileEntriesAreLeftAlone_data();
+    void hostileEntriesAreLeftAlone();
+    void launchedProgramHoldsNoneOfOurStreams();
 
 private:
-    void fill(InMemoryLoginItems &items, const QString &list);
-    QString describe(const InMemoryLoginItems &items) const;
-    Bundle bundleNamed(const QString &name) const;
+    // own, copy, other, noid and caseid are bundles, ownslash own with a trailing slash, file a
+    // plain file, nourl nothing; ?label does not resolve, ~label is turned off.
+    loginitems::LoginItemsList::Resolution target(QString label) const
+    {
+        const Status status = label.startsWith(u'?') ? Status::Malformed
+            : label.startsWith(u'~')                 ? Status::TurnedOff
+                                                     : Status::Resolved;
+        label.remove(u'?').remove(u'~');
+        const QString path = label == u"ownslash"_s ? u"own.app/"_s : label == u"file"_s ? label : label + u".app"_s;
+        return {status, label == u"nourl"_s ? QUrl() : QUrl::fromLocalFile(m_root + u'/' + path)};
+    }
+    QString autostart() const { return m_config->path() + u"/autostart"_s; }
+    QStringList names() const
+    {
+        return QDir(autostart()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    }
 
-    QTemporaryDir m_dir;
-    QHash<QString, LoginItemsList::Resolution> m_targets;
-    QHash<QString, QString> m_labelOfKey;
+    QTemporaryDir m_bundles;
+    // Every character that desktop entries or shells treat specially.
+    QString m_root = m_bundles.path() + u"/ two  blanks \"hi\" $HOME 100% %f %%U a\\b\\\\c\\ `id` 'q' ;&|<>*?#~= ✓"_s;
+    std::unique_ptr<QTemporaryDir> m_config;
+    Bundle m_own, m_copy;
 };
 
 void tst_LoginItems::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    const QString root = m_dir.path();
-    QVERIFY(makeFakeBundle(root + "/Apps/Quillvane.app", "org.quillvane.Quillvane"));
-    QVERIFY(makeFakeBundle(root + "/Old/Quillvane.app", "org.quillvane.Quillvane"));
-    QVERIFY(makeFakeBundle(root + "/Apps/Other.app", "org.example.Other"));
-    QVERIFY(makeFakeBundle(root + "/Apps/NoId.app", QString()));
-    QVERIFY(makeFakeBundle(root + "/Apps/Case.app", "ORG.QUILLVANE.QUILLVANE"));
-    QVERIFY(QDir().mkpath(root + "/bin"));
-    QFile tool(root + "/bin/tool");
-    QVERIFY(tool.open(QIODevice::WriteOnly));
-
-    const auto at = [&](const QString &path) { return QUrl::fromLocalFile(root + path); };
-    m_targets = {
-        {"own", {Status::Resolved, at("/Apps/Quillvane.app")}},
-        {"ownslash", {Status::Resolved, at("/Apps/Quillvane.app/")}},
-        {"copy", {Status::Resolved, at("/Old/Quillvane.app")}},
-        {"other", {Status::Resolved, at("/Apps/Other.app")}},
-        {"noid", {Status::Resolved, at("/Apps/NoId.app")}},
-        {"caseid", {Status::Resolved, at("/Apps/Case.app")}},
-        {"file", {Status::Resolved, at("/bin/tool")}},
-        // Failed resolutions, even with a URL, must never count.
-        {"?own", {Status::Unreadable, at("/Apps/Quillvane.app")}},
-        {"?copy", {Status::Malformed, at("/Old/Quillvane.app")}},
-        {"nourl", {Status::Resolved, QUrl()}},
-        // Turned off by the user: known targets, never changed.
-        {"off", {Status::TurnedOff, at("/Apps/Quillvane.app")}},
-        {"offcopy", {Status::TurnedOff, at("/Old/Quillvane.app")}},
-        {"offother", {Status::TurnedOff, at("/Apps/Other.app")}},
-    };
+    for (const auto &[label, identifier] : {std::pair(u"own"_s, OwnId), {u"copy"_s, OwnId}, {u"noid"_s, QString()},
+                                            {u"other"_s, u"org.example.Other"_s}, {u"caseid"_s, OwnId.toUpper()}})
+        QVERIFY(testsupport::makeBundle(m_root + u'/' + label + u".app"_s, identifier));
+    // Its Linux folder holds a program that its Info.plist does not name.
+    QVERIFY(testsupport::makeBundle(m_root + u"/Renamed.app"_s, u"org.example.Renamed"_s, u"Real"_s));
+    QVERIFY(writeFile(m_root + u"/Renamed.app/Contents/Linux/Stray"_s, "") && writeFile(m_root + u"/file"_s, ""));
+    m_own = Bundle::withPath(m_root + u"/own.app"_s);
+    m_copy = Bundle::withPath(m_root + u"/copy.app"_s);
+    QLoggingCategory::setFilterRules(Quiet);
 }
 
-void tst_LoginItems::fill(InMemoryLoginItems &items, const QString &list)
+void tst_LoginItems::init()
 {
-    m_labelOfKey.clear();
-    for (QString label : list.split(' ', Qt::SkipEmptyParts)) {
-        const bool hidden = label.endsWith('*');
-        if (hidden)
-            label.chop(1);
-        QVERIFY2(m_targets.contains(label), qPrintable(label));
-        items.append(m_targets.value(label), hidden);
-        m_labelOfKey.insert(items.entries.last().key, label);
+    m_config = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+}
+
+// The four functions over a list in memory: "list before | call bundle | list after, or the
+// answer". A list is labels in list order (see target()); '*' marks a hidden item, "new" one that
+// the call appended. "!create", "!snapshot" and "!insert" make the list fail so.
+void tst_LoginItems::functions_data()
+{
+    QTest::addColumn<QString>("change");
+    const auto row = [](const char *name, const char *change) { QTest::newRow(name) << QString::fromLatin1(change); };
+    row("adding when listed at its own place changes nothing, mark included", "own* file | add own | own* file");
+    row("adding keeps the first of several items at its own place", "other own own* ownslash | add own | other own");
+    row("a trailing slash names the same place", "ownslash | add-hidden own | ownslash");
+    row("a copy goes, wherever it is listed", "copy own copy | add own | own");
+    row("other bundles and files stay", "other file noid caseid | add own | other file noid caseid new");
+    row("unresolvable items stay and do not count", "?own ?copy nourl | add own | ?own ?copy nourl new");
+    row("another application turned off does not count", "~other | add own | ~other new");
+    row("removing takes every copy, its own place included", "own other copy own* file | remove own | other file");
+    row("a bundle without identifier is never added", " | add noid | ");
+    row("a failed insertion leaves the rest done", "copy other | add-hidden own !insert | other");
+    row("no list, no change", "own copy | add own !create | own copy");
+    row("no snapshot, no change", "own copy | remove own !snapshot | own copy");
+    row("listed with a trailing slash", "ownslash | listed own | yes");
+    row("a copy, unresolvable items and one turned off are not listed", "copy ?own nourl ~own | listed own | no");
+    row("a bundle without identifier is found", "noid | listed noid | yes");
+    row("no list, not listed", "own | listed own !create | no");
+    row("no snapshot, not listed", "own | listed own !snapshot | no");
+    row("the first item at its own place tells whether it starts hidden", "copy* own own* | hidden own | no");
+}
+
+void tst_LoginItems::functions()
+{
+    QFETCH(QString, change);
+    const QStringList parts = change.split(u'|');
+    const QString before = parts[0].trimmed(), call = parts[1].trimmed(), after = parts[2].trimmed();
+
+    testsupport::LoginItemsDouble items;
+    QHash<QString, QString> labels; // of keys
+    for (QString label : before.split(u' ', Qt::SkipEmptyParts)) {
+        const bool hidden = label.endsWith(u'*');
+        label.remove(u'*');
+        items.append(target(label), hidden);
+        labels.insert(items.entries.last().key, label);
     }
-}
-
-QString tst_LoginItems::describe(const InMemoryLoginItems &items) const
-{
-    QStringList labels;
-    for (const auto &entry : items.entries)
-        labels.append(m_labelOfKey.value(entry.key, "new") + (entry.hidden ? "*" : ""));
-    return labels.join(' ');
-}
-
-Bundle tst_LoginItems::bundleNamed(const QString &name) const
-{
-    if (name == "own")
-        return Bundle::withPath(m_dir.path() + "/Apps/Quillvane.app");
-    if (name == "noid")
-        return Bundle::withPath(m_dir.path() + "/Apps/NoId.app");
-    return Bundle();
-}
-
-void tst_LoginItems::addAndRemove_data()
-{
-    QTest::addColumn<QString>("before");
-    QTest::addColumn<QString>("operation");
-    QTest::addColumn<QString>("bundle");
-    QTest::addColumn<QString>("after");
-
-    QTest::newRow("adding to an empty list appends one item") << "" << "add" << "own" << "new";
-    QTest::newRow("adding hidden marks the new item") << "" << "add hidden" << "own" << "new*";
-    QTest::newRow("adding when listed at its own place changes nothing")
-        << "other own file" << "add hidden" << "own" << "other own file";
-    QTest::newRow("adding leaves the hidden mark of the kept item alone")
-        << "own*" << "add" << "own" << "own*";
-    QTest::newRow("adding keeps the first of several items at its own place")
-        << "other own* own ownslash file" << "add" << "own" << "other own* file";
-    QTest::newRow("a trailing slash names the same place")
-        << "ownslash" << "add" << "own" << "ownslash";
-    QTest::newRow("adding replaces a copy elsewhere")
-        << "copy other" << "add hidden" << "own" << "other new*";
-    QTest::newRow("a copy listed before its own item goes, the own item stays")
-        << "copy own copy" << "add" << "own" << "own";
-    QTest::newRow("other applications, files and other identifiers stay")
-        << "other file noid caseid" << "add" << "own" << "other file noid caseid new";
-    QTest::newRow("unresolvable items stay and do not count as listed")
-        << "?own ?copy nourl" << "add" << "own" << "?own ?copy nourl new";
-    QTest::newRow("an item turned off is the bundle's item and stays as it is")
-        << "off*" << "add" << "own" << "off*";
-    QTest::newRow("a copy turned off counts too; enabled items of the application go")
-        << "own offcopy copy other" << "add hidden" << "own" << "offcopy other";
-    QTest::newRow("another application turned off does not count")
-        << "offother" << "add" << "own" << "offother new";
-    QTest::newRow("removing leaves items turned off")
-        << "off own offcopy" << "remove" << "own" << "off offcopy";
-    QTest::newRow("removing takes every copy, its own place included")
-        << "own other copy own* file" << "remove" << "own" << "other file";
-    QTest::newRow("removing an unlisted bundle changes nothing")
-        << "other file" << "remove" << "own" << "other file";
-    QTest::newRow("removing leaves unresolvable copies")
-        << "?copy ?own" << "remove" << "own" << "?copy ?own";
-    QTest::newRow("a bundle without identifier is never added")
-        << "" << "add" << "noid" << "";
-    QTest::newRow("a bundle without identifier is never removed")
-        << "noid" << "remove" << "noid" << "noid";
-    QTest::newRow("no bundle changes nothing") << "own copy" << "remove" << "none" << "own copy";
-}
-
-void tst_LoginItems::addAndRemove()
-{
-    QFETCH(QString, before);
-    QFETCH(QString, operation);
-    QFETCH(QString, bundle);
-    QFETCH(QString, after);
-
-    InMemoryLoginItems items;
-    fill(items, before);
-    if (operation == "remove")
-        PTRemoveBundleFromLoginItems(bundleNamed(bundle), items.factory());
+    items.failCreate = call.contains(u"!create"_s);
+    items.failSnapshot = call.contains(u"!snapshot"_s);
+    items.failInsert = call.contains(u"!insert"_s);
+    const QString verb = call.section(u' ', 0, 0);
+    const Bundle bundle = Bundle::withUrl(target(call.section(u' ', 1, 1)).url);
+    QString answer;
+    if (verb.startsWith(u"add"_s))
+        PTAddBundleToLoginItems(bundle, verb == u"add-hidden"_s, items.factory());
+    else if (verb == u"remove"_s)
+        PTRemoveBundleFromLoginItems(bundle, items.factory());
+    else if (verb == u"listed"_s)
+        answer = PTIsBundleInLoginItems(bundle, items.factory()) ? u"yes"_s : u"no"_s;
     else
-        PTAddBundleToLoginItems(bundleNamed(bundle), operation == "add hidden", items.factory());
-
-    QCOMPARE(describe(items), after);
+        answer = loginitems::isBundleHiddenInLoginItems(bundle, items.factory()) ? u"yes"_s : u"no"_s;
+    QStringList list;
+    for (const auto &entry : std::as_const(items.entries))
+        list.append(labels.value(entry.key, u"new"_s) + (entry.hidden ? u"*"_s : QString()));
+    QCOMPARE(answer.isEmpty() ? list.join(u' ') : answer, after);
+    if (!answer.isEmpty())
+        QCOMPARE(list.join(u' '), before); // a question changes nothing
     QVERIFY2(items.snapshots <= 1, "a call reads the list once");
 }
 
-void tst_LoginItems::lookup_data()
+// What an entry opens: a path (empty: it does not resolve). Only the program in Exec counts.
+void tst_LoginItems::resolution_data()
 {
-    QTest::addColumn<QString>("list");
-    QTest::addColumn<QString>("bundle");
-    QTest::addColumn<bool>("listed");
-
-    QTest::newRow("empty list") << "" << "own" << false;
-    QTest::newRow("listed among others") << "other file own*" << "own" << true;
-    QTest::newRow("listed with a trailing slash") << "ownslash" << "own" << true;
-    QTest::newRow("only a copy elsewhere") << "copy" << "own" << false;
-    QTest::newRow("only unresolvable items") << "?own nourl" << "own" << false;
-    QTest::newRow("only an item turned off") << "off" << "own" << false;
-    QTest::newRow("a bundle without identifier is found") << "noid" << "noid" << true;
-    QTest::newRow("no bundle") << "own" << "none" << false;
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("target");
+    const QString own = m_own.bundlePath(), stray = m_root + u"/Renamed.app/Contents/Linux/Stray"_s;
+    const QByteArray ownExec = "Exec=" + exec(m_own.executablePath());
+    QTest::newRow("a bundle's executable opens the bundle, whatever follows")
+        << ownExec + " %U --file=%f 100%% \"\" --name=\"Foo Bar\" \"a\"b\"c\"" << own;
+    QTest::newRow("a program its Info.plist does not name is itself") << "Exec=" + exec(stray) << stray;
+    QTest::newRow("a bare name is looked up in PATH") << QByteArray("Exec=sh")
+                                                      << QStandardPaths::findExecutable(u"sh"_s);
+    QTest::newRow("string escapes apply before splitting") << QByteArray(R"(Exec=/bin/sh\s--x)") << u"/bin/sh"_s;
+    QTest::newRow("localised keys are ignored") << "Exec[de]=/bin/sh\n" + ownExec + "\nName[de]=Zeiger" << own;
+    QTest::newRow("Hidden=false and X-GNOME-Autostart-enabled=true start")
+        << "Hidden=false\nX-GNOME-Autostart-enabled=true\n" + ownExec << own;
+    for (const auto &[name, body] : {std::pair("an unknown field code", "Exec=sh %z"), {"a lone field code", "Exec=%f"},
+                                     {"a reserved character unquoted", "Exec=sh $HOME"},
+                                     {"an unknown escape in quotes", R"(Exec="/bin/\\qsh")"}})
+        QTest::newRow(name) << QByteArray(body) << QString();
 }
 
-void tst_LoginItems::lookup()
+void tst_LoginItems::resolution()
 {
-    QFETCH(QString, list);
-    QFETCH(QString, bundle);
-    QFETCH(bool, listed);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, target);
 
-    InMemoryLoginItems items;
-    fill(items, list);
-    QCOMPARE(PTIsBundleInLoginItems(bundleNamed(bundle), items.factory()), listed);
-    QCOMPARE(describe(items), list);
+    QVERIFY(writeFile(autostart() + u"/entry.desktop"_s, "[Desktop Entry]\nType=Application\n" + body + "\n"));
+    const auto resolution = AutostartLoginItemsList::create()->resolve({u"entry.desktop"_s});
+    QCOMPARE(resolution.status == Status::Resolved, !target.isEmpty());
+    QCOMPARE(resolution.url.toLocalFile(), target);
 }
 
-void tst_LoginItems::listFailures_data()
+// A bundle whose path an entry cannot carry is not added. An entry removed between listing and
+// reading is gone, not unreadable, and no word about it goes to the log.
+void tst_LoginItems::unwritableAndVanishedEntries()
 {
-    QTest::addColumn<bool>("failCreate");
-    QTest::newRow("the list cannot be created") << true;
-    QTest::newRow("the snapshot cannot be taken") << false;
+    const QString lines = m_config->filePath(u"two\nlines.app"_s);
+    QVERIFY(testsupport::makeBundle(lines, OwnId));
+    PTAddBundleToLoginItems(Bundle::withPath(lines), false);
+    QCOMPARE(names(), QStringList());
+
+    QVERIFY(writeFile(autostart() + u"/entry.desktop"_s, entryRunning(m_own.executablePath())));
+    const auto list = AutostartLoginItemsList::create();
+    QVERIFY(QFile::remove(autostart() + u"/entry.desktop"_s));
+    QLoggingCategory::setFilterRules(QString());
+    auto quiet = qScopeGuard([] { QLoggingCategory::setFilterRules(Quiet); });
+    QTest::failOnWarning(QRegularExpression(u"."_s));
+    QCOMPARE(list->resolve({u"entry.desktop"_s}).status, Status::Gone);
 }
 
-void tst_LoginItems::listFailures()
+// What stands at a-hostile.desktop: the bytes of a file, or @ and what else.
+void tst_LoginItems::hostileEntriesAreLeftAlone_data()
 {
-    QFETCH(bool, failCreate);
-    InMemoryLoginItems items;
-    fill(items, "own copy");
-    items.failCreate = failCreate;
-    items.failSnapshot = !failCreate;
-    const Bundle own = bundleNamed("own");
-
-    PTAddBundleToLoginItems(own, true, items.factory());
-    PTRemoveBundleFromLoginItems(own, items.factory());
-    QVERIFY(!PTIsBundleInLoginItems(own, items.factory()));
-    QCOMPARE(describe(items), "own copy");
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<bool>("ownTurnedOff");
+    const QByteArray copy = entryRunning(m_copy.executablePath()), own = entryRunning(m_own.executablePath());
+    const QByteArray copyExec = "Exec=" + exec(m_copy.executablePath()) + "\n";
+    for (const auto &[name, entry] : std::initializer_list<std::pair<const char *, QByteArray>>{
+             {"bytes that are not UTF-8", copy + "Comment=\xff\xfe\x80\n"}, {"a NUL", copy + QByteArray("#\0\n", 3)},
+             {"no group header", copyExec}, {"a byte order mark before the header", "\xef\xbb\xbf" + copy},
+             {"a key given twice", copy + copyExec}, {"a Hidden that is no boolean", copy + "Hidden=yes\n"},
+             {"an unbalanced quote in Exec", "[Desktop Entry]\nType=Application\nExec=\"" + copyExec.mid(5)},
+             {"a link entry", "[Desktop Entry]\nType=Link\nURL=file:///\n" + copyExec},
+             {"a missing program", entryRunning(u"/nonexistent/Quillvane.app/Contents/Linux/Quillvane"_s)},
+             {"a 4 GiB sparse file", "@sparse"}, {"a named pipe", "@fifo"}, {"a link to /dev/zero", "@/dev/zero"},
+             {"a dangling link", "@nowhere"}, {"a link loop", "@loop"}})
+        QTest::newRow(name) << entry << false;
+    QTest::newRow("our entry, Hidden=true") << own + "Hidden=true\n" << true;
+    QTest::newRow("our entry, X-GNOME-Autostart-enabled=false") << own + "X-GNOME-Autostart-enabled=false\n" << true;
+    QTest::newRow("a copy elsewhere, Hidden=true") << copy + "Hidden=true\n" << true;
 }
 
-void tst_LoginItems::failedInsertionIsQuiet()
+// Beside an entry that does not resolve (most name a copy of our bundle), entries that take our
+// file name and a file that is no entry, our bundle is added hidden, in an entry that passes
+// desktop-file-validate and replaces the enabled one of a copy; added again, it stays as it is;
+// removed, it goes; every other entry stays exactly as it was. An entry of ours that the user
+// turned off is our item: none is added.
+void tst_LoginItems::hostileEntriesAreLeftAlone()
 {
-    InMemoryLoginItems items;
-    fill(items, "copy other");
-    items.failInsert = true;
-    PTAddBundleToLoginItems(bundleNamed("own"), true, items.factory());
-    QCOMPARE(describe(items), "other");
+    QFETCH(QByteArray, entry);
+    QFETCH(bool, ownTurnedOff);
+
+    const QString hostile = autostart() + u"/a-hostile.desktop"_s, loop = autostart() + u"/b-loop.desktop"_s;
+    const QString ours = OwnId + u"-3.desktop"_s;
+    const QByteArray copy = entryRunning(m_copy.executablePath());
+    const QByteArray sh = entryRunning(QStandardPaths::findExecutable(u"sh"_s));
+    for (const QString &taken : {OwnId + u".desktop"_s, OwnId + u"-2.desktop"_s})
+        QVERIFY(writeFile(autostart() + u'/' + taken, sh));
+    QVERIFY(writeFile(autostart() + u"/notes.txt"_s, copy));
+    if (entry == "@sparse")
+        QVERIFY(writeFile(hostile, copy) && QFile::resize(hostile, qint64(4) << 30));
+    else if (entry == "@fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(hostile).constData(), 0600), 0);
+    else if (entry == "@loop")
+        QVERIFY(QFile::link(loop, hostile) && QFile::link(hostile, loop));
+    else if (entry.startsWith('@'))
+        QVERIFY(QFile::link(QString::fromUtf8(entry.mid(1)), hostile));
+    else
+        QVERIFY(writeFile(hostile, entry));
+    const auto fingerprints = [this] {
+        QStringList prints = names();
+        for (QString &name : prints)
+            name += u' ' + fingerprint(autostart() + u'/' + name);
+        return prints;
+    };
+    const QStringList before = names(), prints = fingerprints();
+    QVERIFY(writeFile(autostart() + u"/m-copy.desktop"_s, copy));
+
+    PTAddBundleToLoginItems(m_own, true);
+    const QStringList added = names();
+    QStringList others = added;
+    QCOMPARE(others.removeAll(ours), ownTurnedOff ? 0 : 1);
+    QCOMPARE(others, before);
+    QCOMPARE(PTIsBundleInLoginItems(m_own), !ownTurnedOff);
+    QCOMPARE(loginitems::isBundleHiddenInLoginItems(m_own), !ownTurnedOff);
+    if (!ownTurnedOff) {
+        const auto validator = testsupport::Children::run(u"desktop-file-validate"_s, {autostart() + u'/' + ours});
+        QVERIFY2(validator.exitCode == 0 && validator.output.trimmed().isEmpty(), qPrintable(validator.output));
+    }
+    const QByteArray written = readFile(autostart() + u'/' + ours);
+    PTAddBundleToLoginItems(m_own, false);
+    QCOMPARE(names(), added);
+    QCOMPARE(readFile(autostart() + u'/' + ours), written);
+    // Nor does the list itself change or remove an entry that does not resolve.
+    const auto list = AutostartLoginItemsList::create();
+    QVERIFY(!list->setHidden({u"a-hostile.desktop"_s}, true) && !list->remove({u"a-hostile.desktop"_s}));
+    PTRemoveBundleFromLoginItems(m_own);
+    QVERIFY(!PTIsBundleInLoginItems(m_own));
+    QCOMPARE(fingerprints(), prints);
+}
+
+// A launched program holds none of our streams (a child holding our output keeps a terminal or a
+// test runner waiting) and runs in the root folder.
+void tst_LoginItems::launchedProgramHoldsNoneOfOurStreams()
+{
+    const QString bundle = m_config->filePath(u"Recorder.app"_s), record = m_config->filePath(u"record"_s);
+    QVERIFY(testsupport::makeBundle(bundle, u"org.example.Recorder"_s, u"Recorder"_s));
+    const QByteArray quoted = '\'' + QFile::encodeName(record) + '\'';
+    QVERIFY(writeFile(bundle + u"/Contents/Linux/Recorder"_s,
+                      "#!/bin/sh\nprintf '%s\\n' \"$(readlink /proc/$$/fd/0)\" \"$(readlink /proc/$$/fd/1)\" "
+                      "\"$(readlink /proc/$$/fd/2)\" \"$(pwd)\" > " + quoted + ".part\n"
+                      "mv " + quoted + ".part " + quoted + "\n"));
+    QVERIFY(loginitems::Workspace::launchApplication(bundle));
+    QTRY_VERIFY(QFile::exists(record));
+    QCOMPARE(readFile(record), QByteArray("/dev/null\n/dev/null\n/dev/null\n/\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_LoginItems)
