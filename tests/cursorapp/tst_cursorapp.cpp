@@ -1,276 +1,199 @@
-// The cursor application's service, run as the real program on a bus of the
-// test's own.
+// The cursor program's rules in-process: when the pointer hides and shows, over
+// doubles of the X side; the toggle hot key over a hot key service that refuses.
 
-#include "PropertyList.h"
-#include "ServiceConnection.h"
-#include "tests/cursorapp/TestSession.h"
+#include "Doubles.h"
+#include "PTHotKeyCenter.h"
+#include "PointerInterfaces.h"
+#include "PointerVisibility.h"
+#include "ToggleHotKey.h"
 
-#include <QDBusConnection>
-#include <QSaveFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QXmlStreamReader>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QScopeGuard>
 
-using namespace testsession;
+#include <limits>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+using Watch = AbstractPointerWatcher::Watch;
+
+namespace {
+
+constexpr qint32 kK = 40, kControlOption = 0x1800;
+
+// Keeps to the contract (a hide of a hidden pointer does nothing) and records
+// every change it made: H hidden, S shown.
+struct RecordingHider : AbstractPointerHider
+{
+    bool isHidden() const override { return hidden; }
+    void hide() override { changes += std::exchange(hidden, true) ? u""_s : u"H"_s; }
+    void show() override { changes += std::exchange(hidden, false) ? u"S"_s : u""_s; }
+    bool hidden = false;
+    QString changes;
+};
+
+// Sees the user only as far as it is asked to watch, as the X side does:
+// moves and clicks are told only while it watches for Movement.
+struct ScriptedWatcher : AbstractPointerWatcher
+{
+    ScriptedWatcher() { still.start(); }
+    void watch(Watch what) override
+    {
+        if (std::exchange(watched, what) != what)
+            still.start();
+    }
+    Watch watching() const override { return watched; }
+    void resetAnchor() override { still.start(); }
+    Sample sample() override { return {std::chrono::milliseconds(still.elapsed()), buttonsHeld}; }
+    void waitForButtonRelease() override { waitingForRelease = true; }
+
+    Watch watched = Watch::Nothing;
+    QElapsedTimer still; // since the pointer last moved
+    bool buttonsHeld = false;
+    bool waitingForRelease = false;
+};
+
+} // namespace
 
 class TestCursorApp : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
-    void cleanupTestCase();
-
-    void secondInstanceExitsAtOnce();
-    void readPrefsShowsWhatAnotherProcessWrote_data();
-    void readPrefsShowsWhatAnotherProcessWrote();
-    void introspectionDescribesTheInterface();
-    void exitsWhenTheBusGoesAway();
-    void commandLineAnswersWithoutStarting();
-    void reachFollowsTheSessionAndQuitEnds_data();
-    void reachFollowsTheSessionAndQuitEnds();
-
-private:
-    QProcessEnvironment environment(const QString &busAddress) const;
-    bool writeDomain(const QVariantMap &values);
-    void sendReadPrefs();
-
-    PrivateBus m_bus;
-    QTemporaryDir m_config;
-    Children m_children;
+    void visibility_data();
+    void visibility();
+    void idleInterval();
+    void hotKeyRegistration_data();
+    void hotKeyRegistration();
 };
 
-void TestCursorApp::initTestCase()
+void TestCursorApp::visibility_data()
 {
-    QString error;
-    QVERIFY2(m_bus.start(true, &error), qPrintable(error));
-    QVERIFY(QDBusConnection::sessionBus().isConnected());
-    QVERIFY(m_config.isValid());
+    // Requests Hide, Show, Toggle; type; the user's move and click; settings
+    // read anew: autoShow=0/1, idle (30 ms) or idle=1h; wait till the idle
+    // time has passed; hold and release a button. autoShow is on at first.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("announced"); // H hidden, S shown
 
-    QVERIFY(m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment(m_bus.address())));
-    QTRY_VERIFY_WITH_TIMEOUT(nameHasOwner(QDBusConnection::sessionBus(), serverBusName()), 10000);
+    QTest::newRow("Toggle hides, Toggle shows") << "Toggle Toggle" << "HS";
+    QTest::newRow("Show of a shown pointer changes nothing") << "Show Hide" << "H";
+    QTest::newRow("one Show undoes two Hides") << "Hide Hide Show" << "HS";
+    QTest::newRow("autoShow on: movement shows a requested hide") << "Hide move" << "HS";
+    QTest::newRow("autoShow on: a click shows a requested hide") << "Toggle click" << "HS";
+    QTest::newRow("autoShow off: a requested hide waits for a request") << "autoShow=0 Hide move click Toggle" << "HS";
+    QTest::newRow("autoShow off: movement ends idleness") << "autoShow=0 idle wait move" << "HS";
+    QTest::newRow("autoShow off: a click ends idleness") << "autoShow=0 idle wait click" << "HS";
+    QTest::newRow("Hide of an idle pointer waits for a request") << "autoShow=0 idle wait Hide move" << "H";
+    QTest::newRow("autoShow off: movement ends a hide for typing") << "autoShow=0 type type move" << "HS";
+    QTest::newRow("autoShow off: a click ends a hide for typing") << "autoShow=0 type click" << "HS";
+    QTest::newRow("typing leaves a requested hide as it is") << "autoShow=0 Hide type move" << "H";
+    QTest::newRow("autoShow read anew: movement shows") << "autoShow=0 Hide autoShow=1 move" << "HS";
+    QTest::newRow("autoShow read anew: movement no longer shows") << "Hide autoShow=0 move" << "H";
+    QTest::newRow("a shorter idle time read anew counts at once") << "idle=1h idle wait" << "H";
+    QTest::newRow("no hide while a button is held") << "hold idle release wait" << "H";
 }
 
-void TestCursorApp::cleanupTestCase()
+void TestCursorApp::visibility()
 {
-    m_children.killAll();
-}
+    QFETCH(QString, steps);
+    QFETCH(QString, announced);
 
-QProcessEnvironment TestCursorApp::environment(const QString &busAddress) const
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), m_config.path());
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
-    // The service alone: the pointer has tests of its own, on X servers of their own.
-    environment.remove(QStringLiteral("DISPLAY"));
-    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    return environment;
-}
-
-// Replaces the settings file the way another process would.
-bool TestCursorApp::writeDomain(const QVariantMap &values)
-{
-    QSaveFile file(m_config.filePath(QStringLiteral("org.quillvane.Quillvane.plist")));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(settings::PropertyList::toXml(values));
-    return file.commit();
-}
-
-void TestCursorApp::sendReadPrefs()
-{
-    const auto connection =
-        dbuslink::ServiceConnection::connectionWithRegisteredName(QStringLiteral("QuillvaneServer"));
-    QVERIFY(connection);
-    connection->rootProxy()->readPrefs();
-}
-
-void TestCursorApp::secondInstanceExitsAtOnce()
-{
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString owner = nameOwner(bus, serverBusName());
-    QVERIFY(!owner.isEmpty());
-
-    QProcess *second = m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment(m_bus.address()));
-    QVERIFY(second);
-    QVERIFY2(second->waitForFinished(5000), "the second instance keeps running");
-    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(second->exitCode(), 0);
-    QCOMPARE(nameOwner(bus, serverBusName()), owner);
-}
-
-void TestCursorApp::readPrefsShowsWhatAnotherProcessWrote_data()
-{
-    QTest::addColumn<QVariantMap>("stored");
-    QTest::addColumn<bool>("autoShow");
-    QTest::addColumn<double>("idleHide");
-    QTest::addColumn<int>("keyCode");
-    QTest::addColumn<int>("modifiers");
-
-    const auto hotKey = [](qint64 keyCode, qint64 modifiers) {
-        return QVariantMap{{QStringLiteral("keyCode"), keyCode}, {QStringLiteral("modifiers"), modifiers}};
+    RecordingHider hider;
+    ScriptedWatcher watcher;
+    PointerVisibility visibility(hider, watcher);
+    const QHash<QString, std::function<void()>> act{
+        {u"Hide"_s, [&] { visibility.hide(); }},
+        {u"Show"_s, [&] { visibility.show(); }},
+        {u"Toggle"_s, [&] { visibility.toggle(); }},
+        {u"type"_s, [&] { visibility.hideForTyping(); }},
+        {u"move"_s, [&] { if (watcher.watched == Watch::Movement) Q_EMIT watcher.moved(); }},
+        {u"click"_s, [&] { if (watcher.watched == Watch::Movement) Q_EMIT watcher.buttonPressed(); }},
+        {u"autoShow=0"_s, [&] { visibility.setAutoShow(false); }},
+        {u"autoShow=1"_s, [&] { visibility.setAutoShow(true); }},
+        {u"idle"_s, [&] { visibility.setIdleHide(0.03f); }},
+        {u"idle=1h"_s, [&] { visibility.setIdleHide(3600); }},
+        {u"wait"_s, [&] { QTRY_VERIFY2(hider.hidden, "the idle time passed and the pointer is still shown"); }},
+        {u"hold"_s, [&] { watcher.buttonsHeld = true; }},
+        {u"release"_s, [&] {
+             QTRY_VERIFY2(watcher.waitingForRelease, "the idle time passed and it does not wait for the release");
+             watcher.buttonsHeld = false;
+             Q_EMIT watcher.buttonsReleased();
+         }},
     };
-
-    QTest::newRow("stored values show as stored")
-        << QVariantMap{{QStringLiteral("autoShow"), false},
-                       {QStringLiteral("idleHide"), 12.5},
-                       {QStringLiteral("toggleCursorHotKey"), hotKey(0, 256)}}
-        << false << 12.5 << 0 << 256;
-    QTest::newRow("never seeded domain shows the first-use values")
-        << QVariantMap{{QStringLiteral("idleHide"), 3.0}} << true << 35.0 << 40 << 6144;
-    QTest::newRow("missing idle time and hot key read as zero and clear")
-        << QVariantMap{{QStringLiteral("autoShow"), true}} << true << 0.0 << -1 << -1;
-}
-
-void TestCursorApp::readPrefsShowsWhatAnotherProcessWrote()
-{
-    QFETCH(QVariantMap, stored);
-    QFETCH(bool, autoShow);
-    QFETCH(double, idleHide);
-    QFETCH(int, keyCode);
-    QFETCH(int, modifiers);
-
-    QVERIFY(writeDomain(stored));
-    sendReadPrefs();
-
-    // Asked on the connection that sent readPrefs, so answered after it.
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    QCOMPARE(cursorProperty(bus, QStringLiteral("AutoShow")), QVariant(autoShow));
-    QCOMPARE(cursorProperty(bus, QStringLiteral("IdleHide")), QVariant(idleHide));
-    const QVariantMap hotKey = cursorProperty(bus, QStringLiteral("ToggleCursorHotKey")).toMap();
-    QCOMPARE(hotKey.value(QStringLiteral("keyCode")), QVariant(keyCode));
-    QCOMPARE(hotKey.value(QStringLiteral("modifiers")), QVariant(modifiers));
-}
-
-void TestCursorApp::introspectionDescribesTheInterface()
-{
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(
-        QDBusMessage::createMethodCall(serverBusName(), QStringLiteral("/"),
-                                       QStringLiteral("org.freedesktop.DBus.Introspectable"),
-                                       QStringLiteral("Introspect")),
-        QDBus::Block, 5000);
-    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
-
-    // What the controller's interface declares, one line per element, without
-    // Qt's own annotations.
-    QStringList declared;
-    QXmlStreamReader xml(reply.arguments().constFirst().toString());
-    bool inController = false;
-    while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement)
-            continue;
-        const auto attribute = [&xml](const char *name) {
-            return xml.attributes().value(QLatin1String(name)).toString();
-        };
-        if (xml.name() == QLatin1String("interface"))
-            inController = attribute("name") == QLatin1String("org.quillvane.CursorController");
-        else if (inController && !attribute("name").startsWith(QLatin1String("org.qtproject.")))
-            declared << QStringList{xml.name().toString(), attribute("name"), attribute("type"),
-                                    attribute("access"), attribute("value")}
-                            .join(u' ')
-                            .trimmed();
+    QString said;
+    connect(&visibility, &PointerVisibility::hiddenChanged, this, [&](bool hidden) { said += hidden ? u'H' : u'S'; });
+    for (const QString &step : steps.split(u' ')) {
+        act.value(step, [&] { QFAIL(qPrintable(u"no step "_s + step)); })();
+        QCOMPARE(hider.changes, said);
     }
-    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-    QCOMPARE(declared, (QStringList{
-                           QStringLiteral("property AutoShow b read"),
-                           QStringLiteral("property IdleHide d read"),
-                           QStringLiteral("property ToggleCursorHotKey a{sv} read"),
-                           QStringLiteral("property ToggleCursorHotKeyTrigger s read"),
-                           QStringLiteral("property HideWhileTyping b read"),
-                           QStringLiteral("property Hidden b read"),
-                           QStringLiteral("property LoginItemHidden b read"),
-                           QStringLiteral("property PointerReach s read"),
-                           QStringLiteral("property PointerReachReason s read"),
-                           QStringLiteral("method readPrefs"),
-                           QStringLiteral("annotation org.freedesktop.DBus.Method.NoReply   true"),
-                           QStringLiteral("method Hide"),
-                           QStringLiteral("method Show"),
-                           QStringLiteral("method Toggle"),
-                           QStringLiteral("method Quit"),
-                           QStringLiteral("annotation org.freedesktop.DBus.Method.NoReply   true"),
-                       }));
+    QCOMPARE(said, announced);
 }
 
-void TestCursorApp::exitsWhenTheBusGoesAway()
+// Never for zero, a negative time, NaN and beyond a timer's range; else to
+// the nearest millisecond, at least one.
+void TestCursorApp::idleInterval()
 {
-    PrivateBus other;
-    QString error;
-    QVERIFY2(other.start(false, &error), qPrintable(error));
-    const QString connectionName = QStringLiteral("other bus");
-    {
-        const QDBusConnection bus = QDBusConnection::connectToBus(other.address(), connectionName);
-        QVERIFY(bus.isConnected());
-
-        QProcess *app = m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment(other.address()));
-        QVERIFY(app);
-        QTRY_VERIFY_WITH_TIMEOUT(nameHasOwner(bus, serverBusName()), 10000);
-
-        other.stop();
-        QVERIFY2(app->waitForFinished(5000), "the cursor application outlives its session bus");
-        QCOMPARE(app->exitStatus(), QProcess::NormalExit);
-    }
-    QDBusConnection::disconnectFromBus(connectionName);
-}
-
-void TestCursorApp::commandLineAnswersWithoutStarting()
-{
-    for (const QString &option : {QStringLiteral("--help"), QStringLiteral("--version")}) {
-        QProcess *app =
-            m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment(m_bus.address()), false, {option});
-        QVERIFY(app);
-        QVERIFY2(app->waitForFinished(5000), qPrintable(option + QStringLiteral(" starts the program")));
-        QCOMPARE(app->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app->exitCode(), 0);
+    const std::pair<float, qint64> cases[] = {{0.0f, -1}, {-5.0f, -1}, {std::numeric_limits<float>::quiet_NaN(), -1},
+                                              {3.0e6f, -1}, {0.3f, 300}, {1.0e-6f, 1}};
+    for (const auto &[seconds, milliseconds] : cases) {
+        const auto interval = PointerVisibility::idleInterval(seconds);
+        QCOMPARE(interval ? interval->count() : qint64(-1), milliseconds);
     }
 }
 
-void TestCursorApp::reachFollowsTheSessionAndQuitEnds_data()
+void TestCursorApp::hotKeyRegistration_data()
 {
-    QTest::addColumn<bool>("display");
-    QTest::addColumn<bool>("wayland");
-    QTest::addColumn<QString>("reach");
+    QTest::addColumn<qint32>("keyCode");
+    QTest::addColumn<qint32>("modifiers");
+    QTest::addColumn<QString>("refusal"); // none, "X11" or "Wayland"
+    QTest::addColumn<bool>("retrying");   // by the timer
+    QTest::addColumn<int>("warnings");
+    QTest::addColumn<int>("triesOnReading"); // when the same settings are read again
 
-    QTest::newRow("X11 session") << true << false << "everywhere";
-    QTest::newRow("Wayland session with XWayland") << true << true << "x11-windows-only";
-    QTest::newRow("Wayland session without XWayland") << false << true << "nowhere";
-    QTest::newRow("no display at all") << false << false << "nowhere";
+    // Registering again would free the key for a moment, for anyone to take.
+    QTest::newRow("registered: left alone") << kK << kControlOption << "" << false << 0 << 0;
+    QTest::newRow("held elsewhere: said once, retried") << kK << kControlOption << "X11" << true << 1 << 1;
+    QTest::newRow("Wayland refusal: said once, no timer") << kK << kControlOption << "Wayland" << false << 1 << 1;
+    QTest::newRow("no such key: said once, never again") << 300 << kControlOption << "X11" << false << 1 << 0;
+    QTest::newRow("clear combination: nothing, quietly") << -1 << -1 << "" << false << 0 << 0;
+    QTest::newRow("no modifiers: nothing, quietly") << kK << 0 << "" << false << 0 << 0;
 }
 
-void TestCursorApp::reachFollowsTheSessionAndQuitEnds()
+void TestCursorApp::hotKeyRegistration()
 {
-    QFETCH(bool, display);
-    QFETCH(bool, wayland);
-    QFETCH(QString, reach);
-    QVERIFY(!qEnvironmentVariableIsEmpty("DISPLAY"));
+    QFETCH(qint32, keyCode);
+    QFETCH(qint32, modifiers);
+    QFETCH(QString, refusal);
+    QFETCH(bool, retrying);
+    QFETCH(int, warnings);
+    QFETCH(int, triesOnReading);
 
-    // No portal is started on this bus, by the test or by activation.
-    PrivateBus other;
-    QString error;
-    QVERIFY2(other.start(false, &error, QStringLiteral(QUILLVANE_SOURCE_DIR "/tests/portal/session-bus.conf")),
-             qPrintable(error));
-    const QDBusConnection bus = QDBusConnection::connectToBus(other.address(), QStringLiteral("reach"));
-    auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("reach")); });
-    QProcessEnvironment environment = this->environment(other.address());
-    if (display)
-        environment.insert(QStringLiteral("DISPLAY"), qEnvironmentVariable("DISPLAY"));
-    if (wayland)
-        environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-quillvane-test"));
-    QProcess *app = m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment);
-    QVERIFY(app);
-    QTRY_VERIFY_WITH_TIMEOUT(nameHasOwner(bus, serverBusName()), 10000);
-    QCOMPARE(cursorProperty(bus, QStringLiteral("PointerReach")).toString(), reach);
-    QVERIFY(!cursorProperty(bus, QStringLiteral("PointerReachReason")).toString().isEmpty());
+    if (refusal == "Wayland"_L1)
+        qputenv("WAYLAND_DISPLAY", "wayland-quillvane-test");
+    const auto unsetWayland = qScopeGuard([] { qunsetenv("WAYLAND_DISPLAY"); });
+    const auto source = std::make_shared<testsupport::HotKeyEventSourceDouble>();
+    if (!refusal.isEmpty())
+        source->refused.insert({quint32(keyCode), quint32(modifiers)});
+    PTHotKeyCenter center(source);
+    QTest::failOnWarning(QRegularExpression(u"."_s)); // but the ones expected:
+    for (int i = 0; i < warnings; ++i)
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"."_s));
+    ToggleHotKey hotKey(center, 10ms);
+    hotKey.setKeyCombo({keyCode, modifiers});
+    QCOMPARE(hotKey.isRegistered(), refusal.isEmpty() && modifiers > 0);
+    QCOMPARE(source->registrations.size(), hotKey.isRegistered() ? 1 : 0);
+    QCOMPARE(hotKey.isRetrying(), retrying);
 
-    // --quit asks the running copy on the session bus to end.
-    QProcess *quit =
-        m_children.start(QStringLiteral(QUILLVANE_APP_EXECUTABLE), environment, false, {QStringLiteral("--quit")});
-    QVERIFY(quit);
-    QVERIFY(quit->waitForFinished(5000));
-    QCOMPARE(quit->exitCode(), 0);
-    QVERIFY2(app->waitForFinished(5000), "Quit leaves the program running");
-    QCOMPARE(app->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(app->exitCode(), 0);
-    QVERIFY(!nameHasOwner(bus, serverBusName()));
+    const int calls = source->registerCalls;
+    hotKey.setKeyCombo({keyCode, modifiers});
+    QCOMPARE(source->registerCalls - calls, triesOnReading);
+    if (retrying) {
+        // Said once however often it is tried; works once its holder lets go.
+        QTRY_VERIFY(source->registerCalls >= calls + 4);
+        source->refused.clear();
+        QTRY_VERIFY(hotKey.isRegistered());
+        QVERIFY(!hotKey.isRetrying());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCursorApp)
