@@ -82,15 +82,6 @@ public:
         return it == registrations.cend() ? std::nullopt : std::optional<Entry>(*it);
     }
 
-    QList<quint32> registeredIdNumbers() const
-    {
-        QList<quint32> ids;
-        for (const Entry &e : registrations)
-            ids.append(e.id.id);
-        std::sort(ids.begin(), ids.end());
-        return ids;
-    }
-
     QSet<QPair<quint32, quint32>> refused;
     QHash<quint64, Entry> registrations;
     QList<systemhotkeys::HotKeyRef> unregistered;
@@ -132,18 +123,14 @@ public:
     explicit BroadcastRecorder(const QObject *sender = nullptr)
         : m_token(hotkeys::NotificationCenter::defaultCenter()->addObserver(
               PTKeyBroadcasterKeyEvent, sender, [this](const hotkeys::Notification &notification) {
-                  senders.append(notification.object());
                   combos.append(notification.userInfo().value(PTKeyBroadcaster::keyComboKey()).value<PTKeyCombo>());
-                  userInfoSizes.append(int(notification.userInfo().size()));
               }))
     {
     }
     ~BroadcastRecorder() { hotkeys::NotificationCenter::defaultCenter()->removeObserver(m_token); }
     Q_DISABLE_COPY_MOVE(BroadcastRecorder)
 
-    QList<const QObject *> senders;
     QList<PTKeyCombo> combos;
-    QList<int> userInfoSizes;
 
 private:
     hotkeys::NotificationCenter::ObserverToken m_token;
@@ -174,11 +161,8 @@ struct LoginItemsDouble
 
     Entry *find(const loginitems::LoginItemsList::Item &item)
     {
-        for (Entry &entry : entries) {
-            if (entry.key == item.key)
-                return &entry;
-        }
-        return nullptr;
+        const auto it = std::find_if(entries.begin(), entries.end(), [&](const Entry &e) { return e.key == item.key; });
+        return it == entries.end() ? nullptr : &*it;
     }
 
     LoginItemsListFactory factory();
@@ -272,15 +256,12 @@ public:
     bool registered = false;
     int readPrefsCount = 0;
     bool replyRequested = false; // some readPrefs came as a call that wants an answer
-    std::function<void()> onReadPrefs;
 
 public Q_SLOTS:
     Q_NOREPLY void readPrefs()
     {
         ++readPrefsCount;
         replyRequested = replyRequested || message().isReplyRequired();
-        if (onReadPrefs)
-            onReadPrefs();
     }
     // Answered in order after everything the caller sent before.
     int received() { return readPrefsCount; }

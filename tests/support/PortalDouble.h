@@ -52,10 +52,7 @@ inline const QDBusArgument &operator>>(const QDBusArgument &argument, Shortcut &
 
 using Shortcuts = QList<Shortcut>;
 
-inline QString frontendProgram()
-{
-    return QStringLiteral("/usr/libexec/xdg-desktop-portal");
-}
+inline const QString frontendProgram = QStringLiteral("/usr/libexec/xdg-desktop-portal");
 
 // A session bus configuration without service activation: the bus never
 // starts the system's own portal behind the test's back.
@@ -217,8 +214,8 @@ public:
     // not offer global shortcuts.
     bool start(const QString &address, QString *error, bool shortcuts = true)
     {
-        if (!QFileInfo(frontendProgram()).isExecutable()) {
-            *error = frontendProgram() + QStringLiteral(" is missing (scripts/bootstrap test installs it)");
+        if (!QFileInfo(frontendProgram).isExecutable()) {
+            *error = frontendProgram + QStringLiteral(" is missing (scripts/bootstrap test installs it)");
             return false;
         }
         qDBusRegisterMetaType<Shortcut>();
@@ -241,15 +238,9 @@ public:
         environment.insert(QStringLiteral("XDG_DESKTOP_PORTAL_DIR"),
                            shortcuts ? QStringLiteral(QUILLVANE_SOURCE_DIR "/tests/portal/portals") : m_empty.path());
         m_frontend.setProcessEnvironment(environment);
-        m_frontend.setProgram(frontendProgram());
+        m_frontend.setProgram(frontendProgram);
         m_frontend.setStandardOutputFile(QProcess::nullDevice());
-        // QUILLVANE_PORTAL_LOG=1 shows what the frontend does.
-        if (qEnvironmentVariableIsEmpty("QUILLVANE_PORTAL_LOG")) {
-            m_frontend.setStandardErrorFile(QProcess::nullDevice());
-        } else {
-            m_frontend.setArguments({QStringLiteral("--verbose")});
-            m_frontend.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        }
+        m_frontend.setStandardErrorFile(QProcess::nullDevice());
         m_frontend.start();
         // The frontend asks the backend for its properties before it takes
         // its name: the event loop has to run meanwhile.

@@ -55,8 +55,6 @@ public:
     xcb_window_t root(int screen = 0) const { return m_roots.value(screen); }
     void sync() const { std::free(xcb_get_input_focus_reply(c(), xcb_get_input_focus(c()), nullptr)); }
 
-    // ---- the mouse
-
     // The arrow of the cursor font in the two colours above, on every screen;
     // the server takes it back when this client leaves.
     void giveRootACursor()
@@ -95,8 +93,6 @@ public:
         button(buttonNumber, false);
     }
 
-    // ---- the keyboard
-
     // The server takes the event DELAY milliseconds later (and any later
     // request of this client).
     void key(quint8 keyCode, bool press, quint32 delay = 0)
@@ -108,11 +104,8 @@ public:
     {
         using x11::KeyCodeTable;
         const std::pair<quint32, qint32> modifierKeys[] = {
-            {KeyCodeTable::CommandKey, 55},
-            {KeyCodeTable::ShiftKey, 56},
-            {KeyCodeTable::OptionKey, 58},
-            {KeyCodeTable::ControlKey, 59},
-        };
+            {KeyCodeTable::CommandKey, 55}, {KeyCodeTable::ShiftKey, 56},
+            {KeyCodeTable::OptionKey, 58}, {KeyCodeTable::ControlKey, 59}};
         QList<quint8> keys;
         for (const auto &[modifier, virtualKeyCode] : modifierKeys) {
             if (carbonModifiers & modifier)
@@ -168,8 +161,6 @@ public:
             key(*it, false);
         sync();
     }
-
-    // ---- grabs, locks and the modifier map
 
     // False when the server refuses (another client holds it).
     bool grabKey(quint8 keyCode, quint16 xModifiers)
@@ -258,8 +249,6 @@ public:
         }
         return moved;
     }
-
-    // ---- windows
 
     // The window that has the keyboard focus; none while the focus follows
     // the pointer or is nowhere.
