@@ -1,12 +1,12 @@
-// A second process for the store's fault tests.
+// The second process of tests that need one.
 //
-//   prefs_worker cycle DIRECTORY DOMAIN PAYLOAD_BYTES
+//   testsupport_worker cycle DIRECTORY DOMAIN PAYLOAD_BYTES
 //     Forever: the next generation N (one past the file's), written as three
 //     keys that must agree -- "generation" N, "mirror" N and "payload", a
 //     text made from N -- then synchronised; prints "N" once it is on disk.
 //     Runs until it is killed.
 //
-//   prefs_worker keys DIRECTORY DOMAIN PREFIX KEYS ROUNDS
+//   testsupport_worker keys DIRECTORY DOMAIN PREFIX KEYS ROUNDS
 //     Waits for a line on standard input, then for round R = 1..ROUNDS sets
 //     PREFIX<R mod KEYS> to R and synchronises. Exit status 0 when every
 //     synchronisation succeeded.
@@ -24,11 +24,7 @@ namespace {
 QString payloadFor(qint64 generation, int bytes)
 {
     const QString unit = QStringLiteral("%1:").arg(generation);
-    QString text;
-    text.reserve(bytes + unit.size());
-    while (text.size() < bytes)
-        text += unit;
-    return text;
+    return unit.repeated(bytes / unit.size() + 1);
 }
 
 int usage(const char *program)
