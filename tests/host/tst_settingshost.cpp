@@ -1,6 +1,5 @@
-// settings-host's own rules: the page bundles it refuses and why (loaded in
-// this process as the host loads them), where it finds installed pages, and
-// failing when no page opens.
+// settings-host's own rules: the page bundles it refuses and why (loaded here as
+// the host loads them), where it finds installed pages, failing when none opens.
 
 #include "PaneLoader.h"
 #include "PropertyList.h"
@@ -49,8 +48,7 @@ class TestSettingsHost : public QObject
 
     QTemporaryDir m_dir;
 
-    // A page bundle NAME with the built page's files, its plug-in a link to
-    // the built one (so that this process loads it only once).
+    // A page bundle NAME with the built page's files, its plug-in linked (loaded once).
     QString page(const QString &name) const
     {
         const QString path = m_dir.filePath(name), built = QStringLiteral(PANE_BUNDLE "/");
@@ -72,19 +70,13 @@ private Q_SLOTS:
                 && QFile::link(QLibraryInfo::path(QLibraryInfo::PluginsPath) + u"/imageformats/libqgif.so"_s,
                                bundle + u'/' + Plugin);
         }) << u"is not a settings page plug-in"_s;
-        QTest::newRow("a principal class the plug-in lacks") << principalClass(u"NoSuchPref"_s) << u"has no class NoSuchPref"_s;
-        QTest::newRow("a principal class that is no page") << principalClass(u"FloatSlider"_s)
-                                                           << u"FloatSlider (NSPrincipalClass) is not a settings page"_s;
-        QTest::newRow("no widget for an outlet") << edit(u"name=\"hotkeyField\""_s, u"name=\"shortcut\""_s)
-                                                 << u"no widget named 'hotkeyField' for the outlet hotkeyField"_s;
-        QTest::newRow("an outlet of another class") << edit(u"class=\"FloatSlider\""_s, u"class=\"QSlider\""_s)
-                                                    << u"outlet idleSlider of QuillvanePref a QSlider, but it needs a FloatSlider"_s;
-        QTest::newRow("an action the page lacks") << edit(u">autoShowClick<"_s, u">autoShowToggle<"_s)
-                                                  << u"QuillvanePref has no invokable autoShowToggle(QObject*)"_s;
-        QTest::newRow("an action signal the widget lacks") << edit(u">valueCommitted<"_s, u">valueChanged<"_s)
-                                                           << u"on the signal 'valueChanged', which it does not have"_s;
-        QTest::newRow("the page's class as a widget") << edit(u"class=\"FloatSlider\""_s, u"class=\"QuillvanePref\""_s)
-                                                      << u"uses QuillvanePref as a widget"_s;
+        QTest::newRow("a class the plug-in lacks") << principalClass(u"NoSuchPref"_s) << u"no class NoSuchPref"_s;
+        QTest::newRow("a class that is no page") << principalClass(u"FloatSlider"_s) << u"is not a settings page"_s;
+        QTest::newRow("no widget for an outlet") << edit(u"\"hotkeyField\""_s, u"\"other\""_s) << u"no widget named"_s;
+        QTest::newRow("an outlet of another class") << edit(u"\"FloatSlider\""_s, u"\"QSlider\""_s) << u"needs a"_s;
+        QTest::newRow("an action the page lacks") << edit(u">autoShowClick<"_s, u">toggle<"_s) << u"no invokable"_s;
+        QTest::newRow("a signal the widget lacks") << edit(u">valueCommitted<"_s, u">valueChanged<"_s) << u"signal"_s;
+        QTest::newRow("the page as a widget") << edit(u"\"FloatSlider\""_s, u"\"QuillvanePref\""_s) << u"as a widget"_s;
     }
     void refuses()
     {
@@ -95,13 +87,13 @@ private Q_SLOTS:
         QObject owner;
         QString error;
         QVERIFY(!host::PaneLoader::load(bundle, &owner, &error));
-        QVERIFY2(error.startsWith(u"Cannot open the settings page "_s + bundle) && error.contains(reason), qPrintable(error));
+        QVERIFY2(error.section(bundle, 1).contains(reason), qPrintable(error)); // the reason after the bundle
     }
 
     void findsInstalledPages()
     {
         const QDir root(m_dir.filePath(u"prefix"_s));
-        for (const QString &folder : {u"bin/B.prefPane"_s, u"A.prefPane"_s, u"lib/quillvane/C.prefPane"_s, u"bin/other"_s})
+        for (const auto &folder : {u"bin/B.prefPane"_s, u"A.prefPane"_s, u"lib/quillvane/C.prefPane"_s, u"bin/other"_s})
             QVERIFY(root.mkpath(folder));
         QVERIFY(writeFile(root.filePath(u"D.prefPane"_s), "a file, not a bundle"));
         QCOMPARE(host::PaneLoader::installedPanes(root.filePath(u"bin"_s)),

@@ -1,8 +1,6 @@
-// The settings page in this process as a host shows it (its interface file,
-// outlets filled, actions wired): what loading shows and writes, what each
-// control writes and sends, the link to the cursor program, and the page's
-// float slider. Over the real settings store and a bus of the test's own with
-// a cursor service double.
+// The settings page in this process as a host shows it: what loading shows and
+// writes, what each control writes and sends, the link to the cursor program,
+// and its float slider; over the real settings store and a cursor service double.
 
 #include "InterfaceFile.h"
 #include "PTHotKey.h"
@@ -47,9 +45,8 @@ bool store(const QVariantMap &values)
     return writeFile(domainFile(), settings::PropertyList::toXml(values));
 }
 
-// support candidate: the readPrefs that the CursorServiceDouble has had, asked
-// over the bus after everything sent before, and waited for without blocking:
-// the double answers on this very thread.
+// support candidate: the readPrefs the CursorServiceDouble has had, asked after all
+// sent before, without blocking: the double answers on this very thread.
 int readPrefsReceived()
 {
     const QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
@@ -59,8 +56,7 @@ int readPrefsReceived()
     return reply.isValid() ? reply.value() : -1;
 }
 
-// The page with its interface file. It starts no program (the programs' test
-// does): it notes what the settings file held when it asked to.
+// The page with its interface file; it notes what the settings file held at launch.
 class Page : public QuillvanePref
 {
 public:
@@ -127,6 +123,7 @@ private Q_SLOTS:
     {
         QString error;
         QVERIFY2(m_bus.start(&error), qPrintable(error));
+        m_slider.setLocale(QLocale(u"de_DE"_s));
         m_slider.setMaximum(120.0);
         m_slider.setValueFormat(u"%1 s"_s);
     }
@@ -145,26 +142,35 @@ private Q_SLOTS:
         QTest::addColumn<PTKeyCombo>("hotKey");
         QTest::addColumn<bool>("typing");
         QTest::addColumn<QVariantMap>("seeded"); // empty: the file stays as it was
+        QTest::addColumn<QByteArray>("display");
+        QTest::addColumn<QString>("notice"); // empty: none, and an X11 session
 
-        QVariantMap firstUse{{u"autoShow"_s, true}, {u"idleHide"_s, 35.0}, {u"toggleCursorHotKey"_s, combo(40, 0x1800)}};
-        QTest::newRow("first use seeds the three defaults before the launch")
-            << QVariantMap() << true << 35.0f << PTKeyCombo(40, 0x1800) << false << firstUse;
-        firstUse.insert(u"other"_s, u"kept"_s);
-        QTest::newRow("without autoShow the other two are seeded over, other keys kept")
+        QVariantMap seed{{u"autoShow"_s, true}, {u"idleHide"_s, 35.0}, {u"toggleCursorHotKey"_s, combo(40, 0x1800)}};
+        QTest::newRow("first use seeds the three defaults before the launch; X11: no notice")
+            << QVariantMap() << true << 35.0f << PTKeyCombo(40, 0x1800) << false << seed << ":0"_ba << QString();
+        seed.insert(u"other"_s, u"kept"_s);
+        QTest::newRow("without autoShow the other two are seeded over, others kept; XWayland: X11 windows only")
             << QVariantMap{{u"idleHide"_s, 10.0}, {u"toggleCursorHotKey"_s, combo(0, 256)}, {u"other"_s, u"kept"_s}}
-            << true << 35.0f << PTKeyCombo(40, 0x1800) << false << firstUse;
-        QTest::newRow("stored settings are shown and nothing is written")
+            << true << 35.0f << PTKeyCombo(40, 0x1800) << false << seed << ":0"_ba << u"only over the windows of X11"_s;
+        QTest::newRow("stored settings are shown and nothing is written; Wayland alone: nowhere")
             << QVariantMap{{u"autoShow"_s, false}, {u"idleHide"_s, 12.5}, {u"toggleCursorHotKey"_s, combo(0, 256)},
                            {u"hideWhileTyping"_s, true}}
-            << false << 12.5f << PTKeyCombo(0, 256) << true << QVariantMap();
+            << false << 12.5f << PTKeyCombo(0, 256) << true << QVariantMap() << QByteArray() << u"cannot be hidden"_s;
         QTest::newRow("missing idle time and hot key read as 0 and none, and stay missing")
-            << QVariantMap{{u"autoShow"_s, true}} << true << 0.0f << PTKeyCombo() << false << QVariantMap();
+            << QVariantMap{{u"autoShow"_s, true}} << true << 0.0f << PTKeyCombo() << false << QVariantMap() << ":0"_ba
+            << QString();
     }
     void loading()
     {
         QFETCH(QVariantMap, stored);
         QFETCH(PTKeyCombo, hotKey);
         QFETCH(QVariantMap, seeded);
+        QFETCH(QByteArray, display);
+        QFETCH(QString, notice);
+        const QByteArray before = qgetenv("DISPLAY");
+        const auto restore = qScopeGuard([&] { qputenv("DISPLAY", before); qunsetenv("WAYLAND_DISPLAY"); });
+        qputenv("DISPLAY", display);
+        qputenv("WAYLAND_DISPLAY", notice.isEmpty() ? QByteArray() : "wayland-0"_ba);
         QVERIFY(stored.isEmpty() || store(stored));
         CursorServiceDouble service;
         Page page(*m_store);
@@ -182,28 +188,9 @@ private Q_SLOTS:
         QCOMPARE_VALUE(QVariant(page.atLaunch), QVariant(QVariantList{onDisk}));
         QCOMPARE_VALUE(settings::PropertyList::readFile(domainFile()), onDisk);
         QCOMPARE(readPrefsReceived(), 0);
-    }
-
-    void reachNotice_data()
-    {
-        QTest::addColumn<QByteArray>("display");
-        QTest::addColumn<QString>("notice"); // empty: none, and an X11 session
-        QTest::newRow("X11: none") << ":0"_ba << QString();
-        QTest::newRow("Wayland with XWayland: X11 windows only") << ":0"_ba << u"only over the windows of X11"_s;
-        QTest::newRow("Wayland alone: nowhere") << QByteArray() << u"cannot be hidden"_s;
-    }
-    void reachNotice()
-    {
-        QFETCH(QByteArray, display);
-        QFETCH(QString, notice);
-        const QByteArray before = qgetenv("DISPLAY");
-        const auto restore = qScopeGuard([&] { qputenv("DISPLAY", before); qunsetenv("WAYLAND_DISPLAY"); });
-        qputenv("DISPLAY", display);
-        qputenv("WAYLAND_DISPLAY", notice.isEmpty() ? QByteArray() : "wayland-0"_ba);
-        Page page(*m_store);
-        QVERIFY(page.load());
+        // The reach notice, if any, right under the description.
         auto *shown = page.control<QLabel>("reachNotice");
-        QCOMPARE(shown ? page.view->layout()->indexOf(shown) : 1, 1); // right under the description
+        QCOMPARE(shown ? page.view->layout()->indexOf(shown) : 1, 1);
         QVERIFY(shown ? shown->text().contains(notice) && !notice.isEmpty() : notice.isEmpty());
     }
 
@@ -264,14 +251,13 @@ private Q_SLOTS:
 
     void serviceLookup()
     {
-        // Not running: the change is written all the same; nothing is sent or logged.
+        // Not running: the change is written all the same, nothing sent or logged.
         QTest::failOnWarning(QRegularExpression(u"."_s));
         QuillvanePref pane(*m_store);
-        pane.writeIdleHide(1.0f);
+        pane.writeIdleHide(1.5f);
         QVERIFY(!pane.cursorAppProxy());
-        QCOMPARE_VALUE(settings::PropertyList::readFile(domainFile()), QVariant(QVariantMap{{u"idleHide"_s, 1.0}}));
-        // Running: the next change looks it up; the proxy is kept, also while
-        // the service is gone, and reaches it again once it is back.
+        QCOMPARE_VALUE(settings::PropertyList::readFile(domainFile()), QVariant(QVariantMap{{u"idleHide"_s, 1.5}}));
+        // Running: found by the next change; the proxy is kept while it is gone and reaches it back.
         auto service = std::make_unique<CursorServiceDouble>();
         pane.writeIdleHide(2.0f);
         const dbuslink::CursorControllerProxy *proxy = pane.cursorAppProxy();
@@ -285,57 +271,27 @@ private Q_SLOTS:
         QCOMPARE(readPrefsReceived(), 1);
     }
 
-    void sliderShows_data()
+    void slider_data()
     {
-        QTest::addColumn<float>("value");
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("a whole number keeps one decimal") << 35.0f << u"C"_s << u"35.0"_s;
-        QTest::newRow("the float's digits, not the widened double's") << 0.1f << u"C"_s << u"0.1"_s;
-        QTest::newRow("negative zero shows as zero") << -0.0f << u"C"_s << u"0.0"_s;
-        QTest::newRow("German decimal comma") << 35.5f << u"de_DE"_s << u"35,5"_s;
-    }
-    void sliderShows()
-    {
-        QFETCH(float, value);
-        QFETCH(QString, locale);
-        QTEST(FloatSlider::formatValue(value, QLocale(locale)), "text");
-    }
-
-    void sliderKeepsValuesOutsideItsRangeOut_data()
-    {
-        QTest::addColumn<float>("value");
-        QTest::addColumn<float>("shown"); // another value than the one given is logged
-        QTest::newRow("inside the range: kept exactly") << 35.3f << 35.3f;
-        QTest::newRow("above the range: the maximum") << 500.0f << 120.0f;
-        QTest::newRow("below the range: the minimum") << -1.0f << 0.0f;
-        QTest::newRow("not a number: the minimum") << std::numeric_limits<float>::quiet_NaN() << 0.0f;
-    }
-    void sliderKeepsValuesOutsideItsRangeOut()
-    {
-        QFETCH(float, value);
-        QFETCH(float, shown);
-        if (value == shown)
-            QTest::failOnWarning(QRegularExpression(u"."_s));
-        else
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"."_s));
-        m_slider.setFloatValue(value);
-        QCOMPARE(m_slider.floatValue(), shown);
-        QCOMPARE(m_slider.slider()->value(), qRound(shown));
-    }
-
-    void sliderCommitsEachUserChangeOnce_data()
-    {
-        QTest::addColumn<float>("start");
+        QTest::addColumn<float>("start"); // set from code, which commits nothing
         QTest::addColumn<SliderAct>("act");
         QTest::addColumn<float>("after");
+        QTest::addColumn<QString>("text"); // in German, as the slider is
         QTest::addColumn<int>("commits");
 
+        const SliderAct none;
+        QTest::newRow("inside the range: kept exactly") << 35.3f << none << 35.3f << u"35,3"_s << 0;
+        QTest::newRow("the float's digits, not the widened double's") << 0.1f << none << 0.1f << u"0,1"_s << 0;
+        QTest::newRow("negative zero shows as zero") << -0.0f << none << 0.0f << u"0,0"_s << 0;
+        QTest::newRow("above the range: the maximum, logged") << 500.0f << none << 120.0f << u"120,0"_s << 0;
+        QTest::newRow("below the range: the minimum, logged") << -1.0f << none << 0.0f << u"0,0"_s << 0;
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        QTest::newRow("not a number: the minimum, logged") << nan << none << 0.0f << u"0,0"_s << 0;
         const auto key = [](Qt::Key key) -> SliderAct { return [key](QSlider *knob) { QTest::keyClick(knob, key); }; };
-        QTest::newRow("a step") << 35.0f << key(Qt::Key_Right) << 36.0f << 1;
-        QTest::newRow("a page") << 35.0f << key(Qt::Key_PageUp) << 45.0f << 1;
-        QTest::newRow("no step past the end") << 120.0f << key(Qt::Key_Right) << 120.0f << 0;
-        QTest::newRow("from between steps to the next step") << 35.3f << key(Qt::Key_Right) << 36.0f << 1;
+        QTest::newRow("a step") << 35.0f << key(Qt::Key_Right) << 36.0f << u"36,0"_s << 1;
+        QTest::newRow("a page") << 35.0f << key(Qt::Key_PageUp) << 45.0f << u"45,0"_s << 1;
+        QTest::newRow("no step past the end") << 120.0f << key(Qt::Key_Right) << 120.0f << u"120,0"_s << 0;
+        QTest::newRow("from between steps to the next step") << 35.3f << key(Qt::Key_Right) << 36.0f << u"36,0"_s << 1;
         const auto drag = [](int to) -> SliderAct {
             return [to](QSlider *knob) {
                 knob->setSliderDown(true);
@@ -344,21 +300,27 @@ private Q_SLOTS:
                 knob->setSliderDown(false);
             };
         };
-        QTest::newRow("a drag, once the knob is let go") << 0.0f << drag(30) << 30.0f << 1;
-        QTest::newRow("no drag back to where it began") << 0.0f << drag(0) << 0.0f << 0;
+        QTest::newRow("a drag, once the knob is let go") << 0.0f << drag(30) << 30.0f << u"30,0"_s << 1;
+        QTest::newRow("no drag back to where it began") << 0.0f << drag(0) << 0.0f << u"0,0"_s << 0;
     }
-    void sliderCommitsEachUserChangeOnce()
+    void slider()
     {
         QFETCH(float, start);
         QFETCH(SliderAct, act);
         QFETCH(float, after);
-        // A value set from code commits nothing.
+        QFETCH(QString, text);
+        if (start >= 0.0f && start <= 120.0f)
+            QTest::failOnWarning(QRegularExpression(u"."_s));
+        else
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"."_s));
         QSignalSpy committed(&m_slider, &FloatSlider::valueCommitted);
         m_slider.setFloatValue(start);
-        act(m_slider.slider());
+        if (act)
+            act(m_slider.slider());
         QTEST(int(committed.count()), "commits");
         QCOMPARE(m_slider.floatValue(), after);
-        QCOMPARE(m_slider.findChild<QLabel *>()->text(), FloatSlider::formatValue(after, m_slider.locale()) + u" s"_s);
+        QCOMPARE(m_slider.slider()->value(), qRound(after));
+        QCOMPARE(m_slider.findChild<QLabel *>()->text(), text + u" s"_s);
     }
 };
 

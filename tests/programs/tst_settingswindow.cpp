@@ -1,7 +1,5 @@
-// The whole road as a user takes it, on the run's X server and a bus of the
-// test's own: the real settings-host opens the real page, which starts the
-// real cursor program; settings change from the keyboard while the cursor
-// program is stopped, and a new hot key recorded in the sheet works in it.
+// The whole road as a user takes it: the real settings-host, page and cursor program, settings
+// changed by keyboard while the cursor program is stopped, and a new hot key recorded in the sheet.
 
 #include "Bundle.h"
 #include "LoginItems.h"
@@ -41,7 +39,8 @@ class TestSettingsWindow : public QObject
 
     QVariant stored(const QString &key) const
     {
-        return settings::PropertyList::readFile(settingsFile(m_config.path(), QuillvaneSettings::Domain)).toMap().value(key);
+        const QString file = settingsFile(m_config.path(), QuillvaneSettings::Domain);
+        return settings::PropertyList::readFile(file).toMap().value(key);
     }
 
 private Q_SLOTS:
@@ -55,8 +54,7 @@ private Q_SLOTS:
     void cleanupTestCase()
     {
         m_children.endAll();
-        // The page started the cursor program detached: it is ended by the
-        // process that owns its name, stopped or not.
+        // The page started the cursor program detached: end the owner of its name, stopped or not.
         if (const std::optional<pid_t> cursorApp = nameOwnerPid(cursorBusName()))
             QVERIFY(endForeignProcess(*cursorApp));
     }
@@ -69,11 +67,11 @@ void TestSettingsWindow::theWholeRoad()
     QVERIFY(user.isValid());
     // A page that cannot be opened keeps none of the others from opening.
     const QStringList pages{m_config.filePath(u"Missing.prefPane"_s), QStringLiteral(PANE_BUNDLE)};
-    const QProcess *host = m_children.start(QStringLiteral(SETTINGS_HOST), pages, environmentWith({{u"LANGUAGE"_s, {}}}));
+    const QProcess *host =
+        m_children.start(QStringLiteral(SETTINGS_HOST), pages, environmentWith({{u"LANGUAGE"_s, {}}}));
     QVERIFY(host);
 
-    // Loading makes the cursor program a login item, not hidden, and starts
-    // it; it reads the settings that loading seeded.
+    // Loading adds the cursor program as a shown login item and starts it on the seeded settings.
     QTRY_VERIFY_WITH_TIMEOUT(nameHasOwner(cursorBusName()), 20000);
     const auto app = settings::Bundle::withPath(QStringLiteral(PANE_BUNDLE "/Contents/Resources/Quillvane.app"));
     QVERIFY(PTIsBundleInLoginItems(app) && !loginitems::isBundleHiddenInLoginItems(app));
@@ -81,10 +79,8 @@ void TestSettingsWindow::theWholeRoad()
     QTRY_VERIFY_WITH_TIMEOUT(user.windowPid(user.focusWindow()) == host->processId(), 20000);
     const xcb_window_t window = user.focusWindow();
 
-    // Stopped (alive, owning its name, never answering), the cursor program
-    // freezes nothing: the check box (Alt+S, which clicks once the button has
-    // shown its press) and then a slider step (Alt+H, Right) are written at
-    // once, and it catches up when it runs again.
+    // Stopped (owning its name, never answering), it freezes nothing: the check box (Alt+S) and a
+    // slider step (Alt+H, Right) are written at once, and it catches up when it runs again.
     const pid_t cursorApp = nameOwnerPid(cursorBusName()).value_or(-1);
     QVERIFY(cursorApp > 0);
     QCOMPARE(::kill(cursorApp, SIGSTOP), 0);
@@ -98,8 +94,7 @@ void TestSettingsWindow::theWholeRoad()
     QTRY_COMPARE_WITH_TIMEOUT(cursorProperty(u"IdleHide"_s), QVariant(36.0), 10000);
     QCOMPARE(cursorProperty(u"AutoShow"_s), QVariant(false));
 
-    // Alt+C opens the sheet, which takes the whole keyboard: the cursor
-    // program's own key is recorded, not acted on. OK keeps Control-Shift-J.
+    // Alt+C opens the sheet, which records the cursor program's own key, not acts on it.
     user.type(C, Option);
     QTRY_VERIFY_WITH_TIMEOUT(user.focusWindow() != window && user.windowPid(user.focusWindow()) == host->processId(),
                              10000);
@@ -113,8 +108,7 @@ void TestSettingsWindow::theWholeRoad()
     QTRY_COMPARE_WITH_TIMEOUT(cursorProperty(u"ToggleCursorHotKey"_s), combo(J, ControlShift), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(user.focusWindow(), window, 10000);
 
-    // The new key works in the cursor program at once: the settings window
-    // holds no grab on it.
+    // OK kept Control-Shift-J, which works in the cursor program at once: the window holds no grab.
     user.type(J, ControlShift);
     QTRY_COMPARE_WITH_TIMEOUT(cursorProperty(u"Hidden"_s), QVariant(true), 10000);
 }
