@@ -9,11 +9,13 @@
 #include "PreferencesStore.h"
 #include "PropertyList.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <memory>
 
 using settings::PreferencesStore;
@@ -61,6 +63,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     emptyWorkDirectory();
     const QString directory = workDirectory->path();
     const QString path = directory + QLatin1Char('/') + Domain + QStringLiteral(".plist");
+    // Copies set aside earlier, under the names the clock gives now and a
+    // second later: a new one never replaces them.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    for (int second = 0; second <= 1; ++second) {
+        QFile earlier(path + now.addSecs(second).toString(QStringLiteral("'.corrupt-'yyyyMMdd'T'HHmmss'Z'")));
+        if (!earlier.open(QIODevice::WriteOnly) || earlier.write("earlier") != 7)
+            fuzz::fail("writing an earlier copy", __FILE__, __LINE__, earlier.errorString());
+    }
     {
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly) || file.write(input) != input.size())
@@ -73,6 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     PreferencesStore store(directory);
     const QVariant probe = store.copyAppValue(AddedKey, Domain);
+    const QStringList aside = QDir(directory).entryList({Domain + QStringLiteral(".plist.corrupt-*")});
+    FUZZ_CHECK(aside.size() == (isDictionary ? 2 : 3), aside.join(QLatin1Char(' ')));
+    int earlierKept = 0;
+    for (const QString &name : aside)
+        earlierKept += readBytes(directory + QLatin1Char('/') + name) == "earlier";
+    FUZZ_CHECK(earlierKept >= 2, QStringLiteral("an earlier copy was replaced"));
     if (isDictionary) {
         for (auto it = before.cbegin(); it != before.cend(); ++it) {
             FUZZ_CHECK(fuzz::sameValue(store.copyAppValue(it.key(), Domain), it.value()),
@@ -82,9 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else {
         FUZZ_CHECK(!probe.isValid(), QStringLiteral("an unusable file gave a value"));
         FUZZ_CHECK(!QFileInfo::exists(path), QStringLiteral("an unusable file stayed in place"));
-        const QStringList aside = QDir(directory).entryList({Domain + QStringLiteral(".plist.corrupt-*")});
-        FUZZ_CHECK(aside.size() == 1, aside.join(QLatin1Char(' ')));
-        FUZZ_CHECK(readBytes(directory + QLatin1Char('/') + aside.first()) == input,
+        FUZZ_CHECK(std::any_of(aside.cbegin(), aside.cend(),
+                               [&](const QString &name) { return readBytes(directory + QLatin1Char('/') + name) == input; }),
                    QStringLiteral("the file moved aside differs from the original"));
     }
 
