@@ -73,12 +73,10 @@ class tst_Settings : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void init();
-    void reads_data();
-    void reads();
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void documents_data();
+    void documents();
     void pythonReadsAndWritesTheSame();
-    void fuzzCorpora_data();
-    void fuzzCorpora();
     void storesShareADomain();
     void killedAndRacingWriters();
     void fullFileSystem();
@@ -102,15 +100,12 @@ void tst_Settings::initTestCase()
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 }
 
-void tst_Settings::init()
+// A document reads as the expected value (none: refused), a fuzz seed as itself; either writes and reads back as
+// itself. As a settings file, one that is no dictionary is kept byte for byte under a name that never replaces an
+// earlier one, and the next synchronisation writes a fresh file.
+void tst_Settings::documents_data()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-}
-
-// A document reads as the expected value; without one it is refused.
-void tst_Settings::reads_data()
-{
-    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QVariant>("expected");
 
     QTest::newRow("integers: leading zeros are decimal; signs, blanks, hexadecimal")
@@ -134,20 +129,17 @@ void tst_Settings::reads_data()
 
     const int past = PropertyList::MaximumDepth + 1;
     for (const auto &[name, document] : std::initializer_list<std::pair<const char *, QByteArray>>{
-             {"bytes that are not UTF-8", plist("<string>\xff\xfe\xc3(</string>")},
-             {"another root", "<html><true/></html>"}, {"signed hexadecimal", plist("<integer>-0x10</integer>")},
-             {"plist with two values", plist("<true/><false/>")}, {"an unknown element", plist("<foo/>")},
-             {"plist without value", plist("")}, {"a second root element", "<plist><true/></plist><plist/>"},
+             {"not UTF-8", plist("<string>\xff\xfe\xc3(</string>")}, {"another root", "<html><true/></html>"},
+             {"signed hexadecimal", plist("<integer>-0x10</integer>")}, {"two values", plist("<true/><false/>")},
+             {"an unknown element", plist("<foo/>")}, {"plist without value", plist("")},
+             {"a second root element", "<plist><true/></plist><plist/>"}, {"text in true", plist("<true>yes</true>")},
              {"text where an element belongs", plist("<dict>junk<key>a</key><true/></dict>")},
-             {"a key alone", plist("<dict><key>a</key></dict>")}, {"text inside true", plist("<true>yes</true>")},
-             {"a value without key", plist("<dict><string>x</string></dict>")},
-             {"an integer of 2^64", plist("<integer>18446744073709551616</integer>")},
-             {"an integer of -2^63 - 1", plist("<integer>-9223372036854775809</integer>")},
-             {"data that is not base64", plist("<data>!!!!</data>")}, {"a decimal comma", plist("<real>0,5</real>")},
-             {"a date without day", plist("<date>2004-10Z</date>")}, {"an empty exponent", plist("<real>1e</real>")},
+             {"a key alone", plist("<dict><key>a</key></dict>")}, {"no key", plist("<dict><string>x</string></dict>")},
+             {"2^64", plist("<integer>18446744073709551616</integer>")}, {"no day", plist("<date>2004-10Z</date>")},
+             {"-2^63 - 1", plist("<integer>-9223372036854775809</integer>")}, {"base64", plist("<data>!!!!</data>")},
+             {"short minutes", plist("<date>2004-10-26T10:3Z</date>")}, {"an empty exponent", plist("<real>1e</real>")},
              {"a date with an offset", plist("<date>2026-12-06T08:00:00+01:00</date>")},
-             {"a date in month 13", plist("<date>2026-13-06T08:00:00Z</date>")},
-             {"a date with one-digit minutes", plist("<date>2004-10-26T10:3Z</date>")},
+             {"month 13", plist("<date>2026-13-06T08:00:00Z</date>")}, {"a decimal comma", plist("<real>0,5</real>")},
              {"a date with fractional seconds", plist("<date>2004-10-26T10:33:00.5Z</date>")},
              {"an internal subset", "<!DOCTYPE plist [ <!ELEMENT plist ANY> ]><plist><true/></plist>"},
              {"another document type", "<!DOCTYPE html><plist><true/></plist>"},
@@ -155,16 +147,11 @@ void tst_Settings::reads_data()
              {"over the size bound", plist("<string>" + QByteArray(PropertyList::MaximumInputSize, 'a') + "</string>")},
              {"nested too deep", plist(QByteArray("<array>").repeated(past) + QByteArray("</array>").repeated(past))}})
         QTest::newRow(name) << document << QVariant();
-}
-
-void tst_Settings::reads()
-{
-    QFETCH(QByteArray, document);
-    QFETCH(QVariant, expected);
-
-    const QVariant read = PropertyList::fromXml(document);
-    QCOMPARE(read.isValid(), expected.isValid());
-    QCOMPARE_WRITTEN(read, expected);
+    const QDir corpora(QStringLiteral(QUILLVANE_SOURCE_DIR "/tests/fuzz/corpus"));
+    for (QDirIterator it(corpora.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        const QByteArray seed = readFile(it.next());
+        QTest::newRow(qPrintable(corpora.relativeFilePath(it.filePath()))) << seed << PropertyList::fromXml(seed);
+    }
 }
 
 // plistlib reads what we write as the values given in Python, and what it writes of them reads as ours.
@@ -195,29 +182,17 @@ void tst_Settings::pythonReadsAndWritesTheSame()
     QCOMPARE_WRITTEN(PropertyList::readFile(theirs), ours);
 }
 
-// Every seed of the fuzz targets, and a file over the size bound, through the readers they call:
-// nothing crashes, and what is read writes and reads back as itself. As a settings file, one that
-// is no dictionary is kept byte for byte under a name that never replaces an earlier one, and the
-// next synchronisation writes a fresh file.
-void tst_Settings::fuzzCorpora_data()
+void tst_Settings::documents()
 {
-    QTest::addColumn<QString>("path");
-    const QDir corpora(QStringLiteral(QUILLVANE_SOURCE_DIR "/tests/fuzz/corpus"));
-    for (QDirIterator it(corpora.path(), QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
-        QTest::newRow(qPrintable(corpora.relativeFilePath(it.next()))) << it.filePath();
-    QTest::newRow("over the size bound") << QString();
-}
-
-void tst_Settings::fuzzCorpora()
-{
-    QFETCH(QString, path);
-    const QByteArray input = path.isEmpty() ? plist(QByteArray(PropertyList::MaximumInputSize, ' ')) : readFile(path);
+    QFETCH(QByteArray, input);
+    QFETCH(QVariant, expected);
     QLoggingCategory::setFilterRules(u"quillvane.*.warning=false"_s); // refusals are logged; here they are expected
     auto restore = qScopeGuard([] { QLoggingCategory::setFilterRules(QString()); });
 
     const QVariant value = PropertyList::fromXml(input);
     const QByteArray written = PropertyList::toXml(value);
     QCOMPARE(written.isEmpty(), !value.isValid());
+    QCOMPARE_WRITTEN(value, expected);
     QCOMPARE(PropertyList::toXml(PropertyList::fromXml(written)), written);
 
     const QDateTime now = QDateTime::currentDateTimeUtc();
@@ -226,8 +201,8 @@ void tst_Settings::fuzzCorpora()
     QVERIFY(writeFile(file(), input));
     PreferencesStore store(m_dir->path());
     QCOMPARE(store.copyAppValue(u"added"_s, Domain), QVariant());
-    QVariantMap expected = value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
+    QVariantMap stored = value.typeId() == QMetaType::QVariantMap ? value.toMap() : QVariantMap();
+    for (auto it = stored.cbegin(); it != stored.cend(); ++it)
         QCOMPARE_WRITTEN(store.copyAppValue(it.key(), Domain), it.value());
     const QStringList aside = QDir(m_dir->path()).entryList({u"*.corrupt-*"_s});
     QCOMPARE(aside.size(), value.typeId() == QMetaType::QVariantMap ? 5 : 6);
@@ -235,34 +210,29 @@ void tst_Settings::fuzzCorpora()
         QCOMPARE(readFile(m_dir->filePath(name)), name.endsWith(u"-1"_s) ? input : QByteArray("earlier"));
     store.setAppValue(u"added"_s, 42, Domain);
     QVERIFY(store.appSynchronize(Domain));
-    expected.insert(u"added"_s, 42);
-    QCOMPARE_WRITTEN(QVariant(onDisk()), expected);
+    stored.insert(u"added"_s, 42);
+    QCOMPARE_WRITTEN(QVariant(onDisk()), stored);
 
-    if (DesktopEntry::parse(input)) { // an entry marked hidden is still one, marked
-        const auto marked = DesktopEntry::parse(DesktopEntry::withKey(input, u"X-Quillvane-Hidden"_s, u"true"_s));
-        QCOMPARE(marked.value_or(DesktopEntry()).rawValue(u"X-Quillvane-Hidden"_s), u"true"_s);
-    }
+    if (DesktopEntry::parse(input)) // an entry marked hidden is still one, marked
+        QCOMPARE(DesktopEntry::parse(DesktopEntry::withKey(input, u"X-Quillvane-Hidden"_s, u"true"_s))
+                     .value_or(DesktopEntry()).rawValue(u"X-Quillvane-Hidden"_s), u"true"_s);
 }
 
-// A value reads the same before synchronisation (nothing is on disk yet), after it and in
-// another store; one that a property list cannot hold is refused when set, saying so. A
-// synchronisation merges: keys and removals of another store survive. Folders and file are the
-// user's alone, in $HOME/.config unless XDG_CONFIG_HOME names an absolute folder.
+// A value reads the same before synchronisation, after it and in another store; one that a property list cannot
+// hold is refused. A synchronisation merges keys and removals of another store. Folders and file are the user's
+// alone, in $HOME/.config unless XDG_CONFIG_HOME names an absolute folder.
 void tst_Settings::storesShareADomain()
 {
     qputenv("XDG_CONFIG_HOME", "relative");
     QCOMPARE(PreferencesStore().directory(), QDir::homePath() + u"/.config"_s);
-    const mode_t oldMask = ::umask(0);
-    auto restore = qScopeGuard([oldMask] { ::umask(oldMask); });
+    auto restore = qScopeGuard([oldMask = ::umask(0)] { ::umask(oldMask); });
     const QString directory = m_dir->filePath(u"config/nested"_s), path = testsupport::settingsFile(directory, Domain);
     PreferencesStore mine(directory), theirs(directory);
     mine.setAppValue(u"int"_s, 6144, Domain);
     mine.setAppValue(u"gone"_s, true, Domain);
-    QVariant deep = QVariantList(); // fits alone, but not one level down inside the domain
-    for (int level = 1; level < PropertyList::MaximumDepth; ++level)
-        deep = QVariantList{deep};
-    for (const QVariant &bad : {QVariant(QPoint(1, 2)), deep, QVariant(QVariantMap{{u"k"_s, QVariant()}}),
-                                QVariant(QVariantList{1, QPoint()}), QVariant(u"a\x01"_s),
+    // nested() fits alone, but not one level down inside the domain
+    for (const QVariant &bad : {QVariant(QPoint(1, 2)), nested(PropertyList::MaximumDepth), QVariant(u"a\x01"_s),
+                                QVariant(QVariantMap{{u"k"_s, QVariant()}}), QVariant(QVariantList{1, QPoint()}),
                                 QVariant(QVariantMap{{u"\x1b"_s, 1}}), QVariant(QString(QChar(0xD800))),
                                 QVariant(QDateTime()), QVariant(QDateTime(QDate(10000, 1, 1), QTime(0, 0), Qt::UTC))}) {
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"Refusing to set \"int\""_s));
@@ -271,10 +241,9 @@ void tst_Settings::storesShareADomain()
     QVariantMap expected{{u"int"_s, 6144LL}, {u"gone"_s, true}};
     const auto read = [](PreferencesStore &store) {
         QVariantMap values;
-        for (const QString &key : {u"int"_s, u"gone"_s, u"b"_s}) {
+        for (const QString &key : {u"int"_s, u"gone"_s, u"b"_s})
             if (const QVariant value = store.copyAppValue(key, Domain); value.isValid())
                 values.insert(key, value);
-        }
         return QVariant(values);
     };
     QCOMPARE_VALUE(read(mine), QVariant(expected));
@@ -295,10 +264,9 @@ void tst_Settings::storesShareADomain()
         QCOMPARE_VALUE(values, QVariant(expected));
 }
 
-// Writers killed at random points of their cycle while two processes race to synchronise keys of
-// their own in the same domain: the file always parses and holds one whole generation, the last
-// one reported or the one being written; no writer is held up by a lock that a killed one left;
-// and every key of both racers ends with its last value.
+// Writers killed anywhere in their cycle while two processes race to synchronise keys of their own: the file
+// always holds one whole generation (the last reported or the next); no lock outlives a killed writer; and
+// every key of both racers ends with its last value.
 void tst_Settings::killedAndRacingWriters()
 {
     constexpr int Keys = 7, Rounds = 150;
@@ -352,9 +320,8 @@ void tst_Settings::killedAndRacingWriters()
     }
 }
 
-// On a full file system (with room for the lock only) a synchronisation reports false, keeps the
-// change in memory and pending, leaves the old file and nothing else, and writes the change once
-// there is room.
+// On a full file system (room for the lock only) a synchronisation fails, keeps the change pending, leaves the
+// old file and nothing else, and writes the change once there is room.
 void tst_Settings::fullFileSystem()
 {
     const QString small = m_dir->filePath(u"small"_s), path = testsupport::settingsFile(small, Domain);
@@ -389,8 +356,7 @@ void tst_Settings::fullFileSystem()
     QCOMPARE(PropertyList::readDictionaryFile(path).toMap(), (QVariantMap{{u"old"_s, u"kept"_s}, {u"new"_s, large}}));
 }
 
-// How the settings page and the cursor program both read a stored setting; a value of another
-// type is logged.
+// How the settings page and the cursor program both read a stored setting; a value of another type is logged.
 void tst_Settings::readingRules_data()
 {
     QTest::addColumn<QString>("key");
@@ -426,8 +392,7 @@ void tst_Settings::readingRules()
     QCOMPARE_VALUE(read, reading);
 }
 
-// First use stores the first-use values and nothing else; a seeded domain reads key by key, a
-// missing idle time, hot key or typing switch as 0 s, none and off.
+// First use stores the first-use values alone; a missing idle time, hot key or typing switch reads as 0, none, off.
 void tst_Settings::firstUseAndStoredSettings()
 {
     const QString domain(QuillvaneSettings::Domain);
@@ -446,8 +411,7 @@ void tst_Settings::firstUseAndStoredSettings()
     QVERIFY(QuillvaneSettings::readStored(store) == (QuillvaneSettings{false, 0.0f, {-1, -1}, true}));
 }
 
-// What stands at App.app: a file, or a folder holding Contents/Info.plist (none when null) and
-// the programs Tool and 12 in Contents/Linux; the identifier and executable read from it.
+// App.app: a folder holding Contents/Info.plist and the programs Tool and 12 in Contents/Linux.
 void tst_Settings::bundles_data()
 {
     QTest::addColumn<QByteArray>("info");
@@ -458,15 +422,11 @@ void tst_Settings::bundles_data()
         return PropertyList::toXml(QVariantMap{{u"CFBundleIdentifier"_s, identifier.isValid() ? identifier : id},
                                                {u"CFBundleExecutable"_s, executable}});
     };
-    for (const auto &[name, contents, identifier, executable] :
-         std::initializer_list<std::tuple<const char *, QByteArray, QString, QString>>{
-             {"an identifier and an executable", info(u"Tool"_s), id, u"Tool"_s},
-             {"a named executable that is missing", info(u"Missing"_s), id, {}},
-             {"names that are no strings", info(12, 7), {}, {}},
-             {"an executable name that leaves the folder", info(u"../Linux/Tool"_s), id, {}},
-             {"not a property list: ignored", "<plist><dict><key>CFBundleIdentifier</key>", {}, {}},
-             {"a file, not a folder: no bundle", "file", {}, {}}})
-        QTest::newRow(name) << contents << identifier << executable;
+    QTest::newRow("an identifier and an executable") << info(u"Tool"_s) << id << u"Tool"_s;
+    QTest::newRow("a named executable that is missing") << info(u"Missing"_s) << id << QString();
+    QTest::newRow("names that are no strings") << info(12, 7) << QString() << QString();
+    QTest::newRow("an executable name that leaves the folder") << info(u"../Linux/Tool"_s) << id << QString();
+    QTest::newRow("not a property list") << QByteArray("<plist><dict><key>CFBundleIdentifier</key>") << u""_s << u""_s;
 }
 
 void tst_Settings::bundles()
@@ -476,11 +436,6 @@ void tst_Settings::bundles()
     QFETCH(QString, executable);
 
     const QString path = m_dir->filePath(u"App.app"_s), programs = path + u"/Contents/Linux/"_s;
-    if (info == "file") {
-        QVERIFY(writeFile(path, info));
-        QVERIFY(!Bundle::withPath(path) && !Bundle::withUrl(QUrl(u"https://example.org/App.app"_s)));
-        return;
-    }
     QVERIFY(writeFile(programs + u"Tool"_s, "") && writeFile(programs + u"12"_s, ""));
     QVERIFY(QDir().mkpath(path + u"/Contents/Resources"_s));
     QVERIFY(info.isNull() || writeFile(path + u"/Contents/Info.plist"_s, info));
@@ -491,6 +446,8 @@ void tst_Settings::bundles()
     QCOMPARE(bundle.resourcePath(), path + u"/Contents/Resources"_s);
     QCOMPARE(bundle.pathForResource(u"../Info"_s, u"plist"_s), QString()); // a resource lies in Contents/Resources
     QCOMPARE(Bundle::withUrl(QUrl::fromLocalFile(path)), bundle);
+    QVERIFY(!Bundle::withPath(programs + u"Tool"_s)); // a file is no bundle
+    QVERIFY(!Bundle::withUrl(QUrl(u"https://example.org/App.app"_s)));
 }
 
 QTEST_GUILESS_MAIN(tst_Settings)
