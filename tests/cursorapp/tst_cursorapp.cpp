@@ -1,5 +1,5 @@
-// The cursor program's rules in-process: when the pointer hides and shows, over
-// doubles of the X side; the toggle hot key over a hot key service that refuses.
+// The cursor program's rules in-process: when the pointer hides and shows, over doubles of the X side; the
+// toggle hot key over a hot key service that refuses.
 
 #include "Doubles.h"
 #include "PTHotKeyCenter.h"
@@ -21,8 +21,8 @@ namespace {
 
 constexpr qint32 kK = 40, kControlOption = 0x1800;
 
-// Keeps to the contract (a hide of a hidden pointer does nothing) and records
-// every change it made: H hidden, S shown.
+// Keeps to the contract (a hide of a hidden pointer does nothing) and records every change it made: H hidden, S
+// shown.
 struct RecordingHider : AbstractPointerHider
 {
     bool isHidden() const override { return hidden; }
@@ -32,8 +32,8 @@ struct RecordingHider : AbstractPointerHider
     QString changes;
 };
 
-// Sees the user only as far as it is asked to watch, as the X side does:
-// moves and clicks are told only while it watches for Movement.
+// Sees the user only as far as it is asked to watch, as the X side does: moves and clicks are told only while
+// it watches for Movement.
 struct ScriptedWatcher : AbstractPointerWatcher
 {
     ScriptedWatcher() { still.start(); }
@@ -69,9 +69,8 @@ private Q_SLOTS:
 
 void TestCursorApp::visibility_data()
 {
-    // Requests Hide, Show, Toggle; type; the user's move and click; settings
-    // read anew: autoShow=0/1, idle (30 ms) or idle=1h; wait till the idle
-    // time has passed; hold and release a button. autoShow is on at first.
+    // Requests Hide, Show, Toggle; type; the user's move and click; settings read anew: autoShow=0/1, idle (30
+    // ms) or idle=1h; wait till the idle time has passed; hold and release a button. autoShow is on at first.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<QString>("announced"); // H hidden, S shown
 
@@ -129,8 +128,8 @@ void TestCursorApp::visibility()
     QCOMPARE(said, announced);
 }
 
-// Never for zero, a negative time, NaN and beyond a timer's range; else to
-// the nearest millisecond, at least one.
+// Never for zero, a negative time, NaN and beyond a timer's range; else to the nearest millisecond, at least
+// one.
 void TestCursorApp::idleInterval()
 {
     const std::pair<float, qint64> cases[] = {{0.0f, -1}, {-5.0f, -1}, {std::numeric_limits<float>::quiet_NaN(), -1},

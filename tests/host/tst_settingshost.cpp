@@ -1,5 +1,5 @@
-// settings-host's own rules: the page bundles it refuses and why (loaded here as
-// the host loads them), where it finds installed pages, failing when none opens.
+// settings-host's own rules: the page bundles it refuses and why (loaded here as the host loads them), where it
+// finds installed pages, failing when none opens.
 
 #include "PaneLoader.h"
 #include "PropertyList.h"

@@ -55,8 +55,8 @@ private Q_SLOTS:
     void launchedProgramHoldsNoneOfOurStreams();
 
 private:
-    // own, copy, other, noid and caseid are bundles, ownslash own with a trailing slash, file a
-    // plain file, nourl nothing; ?label does not resolve, ~label is turned off.
+    // own, copy, other, noid and caseid are bundles, ownslash own with a trailing slash, file a plain file,
+    // nourl nothing; ?label does not resolve, ~label is turned off.
     loginitems::LoginItemsList::Resolution target(QString label) const
     {
         const Status status = label.startsWith(u'?') ? Status::Malformed
@@ -107,7 +107,8 @@ void tst_LoginItems::init()
 }
 
 // The four functions over a list in memory: "list before | call bundle | list after, or the answer". A list is
-// labels (see target()); '*' marks a hidden item, "new" one the call appended; "!create" etc. make the list fail.
+// labels (see target()); '*' marks a hidden item, "new" one the call appended; "!create" etc. make the list
+// fail.
 void tst_LoginItems::functions_data()
 {
     QTest::addColumn<QString>("change");
@@ -224,9 +225,10 @@ void tst_LoginItems::hostileEntriesAreLeftAlone_data()
     QTest::newRow("a copy elsewhere, Hidden=true") << copy + "Hidden=true\n" << true;
 }
 
-// Beside an entry that does not resolve, entries that take our file name and a file that is no entry, our bundle
-// is added hidden in a valid entry that replaces the enabled one of a copy; added again, it stays; removed, it
-// goes; every other entry stays exactly as it was. An entry of ours that the user turned off is our item.
+// Beside an entry that does not resolve, entries that take our file name and a file that is no entry, our
+// bundle is added hidden in a valid entry that replaces the enabled one of a copy; added again, it stays;
+// removed, it goes; every other entry stays exactly as it was. An entry of ours that the user turned off is our
+// item.
 void tst_LoginItems::hostileEntriesAreLeftAlone()
 {
     QFETCH(QByteArray, entry);
@@ -277,8 +279,8 @@ void tst_LoginItems::hostileEntriesAreLeftAlone()
     QCOMPARE(fingerprints(), prints);
 }
 
-// A launched program holds none of our streams (a child holding our output keeps a terminal or a
-// test runner waiting) and runs in the root folder.
+// A launched program holds none of our streams (a child holding our output keeps a terminal or a test runner
+// waiting) and runs in the root folder.
 void tst_LoginItems::launchedProgramHoldsNoneOfOurStreams()
 {
     const QString bundle = m_config->filePath(u"Recorder.app"_s), record = m_config->filePath(u"record"_s);

@@ -1,6 +1,6 @@
-// The settings page in this process as a host shows it: what loading shows and
-// writes, what each control writes and sends, the link to the cursor program,
-// and its float slider; over the real settings store and a cursor service double.
+// The settings page in this process as a host shows it: what loading shows and writes, what each control writes
+// and sends, the link to the cursor program, and its float slider; over the real settings store and a cursor
+// service double.
 
 #include "InterfaceFile.h"
 #include "PTHotKey.h"
@@ -45,8 +45,8 @@ bool store(const QVariantMap &values)
     return writeFile(domainFile(), settings::PropertyList::toXml(values));
 }
 
-// support candidate: the readPrefs the CursorServiceDouble has had, asked after all
-// sent before, without blocking: the double answers on this very thread.
+// support candidate: the readPrefs the CursorServiceDouble has had, asked after all sent before, without
+// blocking: the double answers on this very thread.
 int readPrefsReceived()
 {
     const QDBusPendingCall call = QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(

@@ -1,5 +1,5 @@
-// The cursor program run whole on a bus and a two-screen X server of the test's
-// own, judged by the bus and by the pointer that the server draws on its screens.
+// The cursor program run whole on a bus and a two-screen X server of the test's own, judged by the bus and by
+// the pointer that the server draws on its screens.
 
 #include "Bus.h"
 #include "Files.h"
@@ -215,8 +215,7 @@ void TestCursorProgram::idleHideAndMovement()
     m_user->button(1, false);
     QTRY_VERIFY(isHidden());
 
-    // Movement shows it; a pointer that darts away and back between two looks
-    // has moved.
+    // Movement shows it; a pointer that darts away and back between two looks has moved.
     QTimer darting;
     connect(&darting, &QTimer::timeout, this, [this] { m_user->moveTo(300, 100), m_user->moveTo(100, 100); });
     darting.start(50);
@@ -271,9 +270,8 @@ void TestCursorProgram::typing()
     QTRY_COMPARE(m_announced.value(u"Hidden"_s), (QVariantList{true, false, true, false, true}));
 }
 
-// The server draws the pointer on the screen whose hide or show came last:
-// shown again, it is shown where it is, and a program killed while it is
-// hidden leaves it visible there.
+// The server draws the pointer on the screen whose hide or show came last: shown again, it is shown where it
+// is, and a program killed while it is hidden leaves it visible there.
 void TestCursorProgram::twoScreensAndTheKilledProgram()
 {
     QProcess *program = start(stored(false, 0));
@@ -295,8 +293,8 @@ void TestCursorProgram::twoScreensAndTheKilledProgram()
     QCOMPARE(pixels(1), 0);
 }
 
-// In a Wayland session the desktop binds the hot key; the program asks it
-// for the stored one and shows what the user picked instead.
+// In a Wayland session the desktop binds the hot key; the program asks it for the stored one and shows what the
+// user picked instead.
 void TestCursorProgram::hotKeyThroughThePortal()
 {
     TestPortal portal;
@@ -332,8 +330,8 @@ void TestCursorProgram::bothProgramsEndWithTheXServer()
     const XUser user(server.display());
     QTRY_VERIFY_WITH_TIMEOUT(user.windowOf(host->processId()) || host->state() != QProcess::Running, 20000);
     QCOMPARE(host->state(), QProcess::Running);
-    // The copy that the page launched has seen the name taken and left: it
-    // cannot take the name over once ours is gone.
+    // The copy that the page launched has seen the name taken and left: it cannot take the name over once ours
+    // is gone.
     QTRY_COMPARE_WITH_TIMEOUT(processesRunning(kProgram), ours, 20000);
 
     server.stop();

@@ -1,5 +1,5 @@
-// The whole road as a user takes it: the real settings-host, page and cursor program, settings
-// changed by keyboard while the cursor program is stopped, and a new hot key recorded in the sheet.
+// The whole road as a user takes it: the real settings-host, page and cursor program, settings changed by
+// keyboard while the cursor program is stopped, and a new hot key recorded in the sheet.
 
 #include "Bundle.h"
 #include "LoginItems.h"
@@ -79,8 +79,8 @@ void TestSettingsWindow::theWholeRoad()
     QTRY_VERIFY_WITH_TIMEOUT(user.windowPid(user.focusWindow()) == host->processId(), 20000);
     const xcb_window_t window = user.focusWindow();
 
-    // Stopped (owning its name, never answering), it freezes nothing: the check box (Alt+S) and a
-    // slider step (Alt+H, Right) are written at once, and it catches up when it runs again.
+    // Stopped (owning its name, never answering), it freezes nothing: the check box (Alt+S) and a slider step
+    // (Alt+H, Right) are written at once, and it catches up when it runs again.
     const pid_t cursorApp = nameOwnerPid(cursorBusName()).value_or(-1);
     QVERIFY(cursorApp > 0);
     QCOMPARE(::kill(cursorApp, SIGSTOP), 0);

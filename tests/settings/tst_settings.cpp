@@ -100,9 +100,9 @@ void tst_Settings::initTestCase()
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
 }
 
-// A document reads as the expected value (none: refused), a fuzz seed as itself; either writes and reads back as
-// itself. As a settings file, one that is no dictionary is kept byte for byte under a name that never replaces an
-// earlier one, and the next synchronisation writes a fresh file.
+// A document reads as the expected value (none: refused), a fuzz seed as itself; either writes and reads back
+// as itself. As a settings file, one that is no dictionary is kept byte for byte under a name that never
+// replaces an earlier one, and the next synchronisation writes a fresh file.
 void tst_Settings::documents_data()
 {
     QTest::addColumn<QByteArray>("input");

@@ -1,6 +1,6 @@
 #pragma once
-// A session bus of the test's own, so that tests running side by side never
-// share a service name, and questions to the cursor program over it.
+// A session bus of the test's own, so that tests running side by side never share a service name, and questions
+// to the cursor program over it.
 
 #include "CursorLink.h"
 
@@ -8,11 +8,9 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusReply>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
 #include <QProcess>
-#include <QString>
 
 #include <optional>
 #include <sys/types.h>
@@ -21,16 +19,15 @@ namespace testsupport {
 
 using namespace Qt::StringLiterals;
 
-// A dbus-daemon for one test executable. Start it before anything in the
-// process uses QDBusConnection::sessionBus(): start() points the session bus
-// of this process, and of every child it starts, at the new daemon.
+// A dbus-daemon for one test executable. Start it before anything in the process uses
+// QDBusConnection::sessionBus(): start() points the session bus of this process, and of every child it starts,
+// at the new daemon.
 class PrivateBus
 {
 public:
     ~PrivateBus() { stop(); }
 
-    // With CONFIGFILE the daemon runs with that configuration instead of the
-    // standard session one.
+    // With CONFIGFILE the daemon runs with that configuration instead of the standard session one.
     bool start(QString *error, const QString &configFile = {})
     {
         m_daemon.setProgram(u"dbus-daemon"_s);
@@ -88,9 +85,8 @@ inline QString cursorBusName()
     return dbuslink::BusNamePrefix + dbuslink::RegisteredName;
 }
 
-// One property of the cursor program, asked synchronously (only where the
-// peer is known to run). Messages from one connection arrive in order, so
-// this answers after everything sent before it.
+// One property of the cursor program, asked synchronously (only where the peer is known to run). Messages from
+// one connection arrive in order, so this answers after everything sent before it.
 inline QVariant cursorProperty(const QString &property, const QDBusConnection &bus = QDBusConnection::sessionBus())
 {
     QDBusMessage get = QDBusMessage::createMethodCall(cursorBusName(), dbuslink::ObjectPath,

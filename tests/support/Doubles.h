@@ -1,7 +1,6 @@
 #pragma once
-// Stand-ins for the services around the code under test: the system's hot
-// key service, the object a hot key calls, a key broadcast listener, the
-// user's login items and the cursor program's bus service.
+// Stand-ins for the services around the code under test: the system's hot key service, the object a hot key
+// calls, a key broadcast listener, the user's login items and the cursor program's bus service.
 
 #include "HotKeyEventSource.h"
 #include "LoginItemsList.h"
@@ -13,16 +12,9 @@
 
 #include "Bus.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusContext>
-#include <QDBusMessage>
-#include <QHash>
-#include <QList>
-#include <QObject>
 #include <QSet>
 #include <QTest>
-#include <QtDBus/qtdbusglobal.h>
 
 #include <algorithm>
 #include <functional>
@@ -136,8 +128,8 @@ private:
     hotkeys::NotificationCenter::ObserverToken m_token;
 };
 
-// The login items of a test: plain entries in memory, with switches that make
-// the list fail the way a real one can.
+// The login items of a test: plain entries in memory, with switches that make the list fail the way a real one
+// can.
 struct LoginItemsDouble
 {
     struct Entry
@@ -230,8 +222,8 @@ inline LoginItemsListFactory LoginItemsDouble::factory()
     };
 }
 
-// The cursor program's bus service, on a connection of its own so that it is
-// a separate peer to the code under test, as the real program is.
+// The cursor program's bus service, on a connection of its own so that it is a separate peer to the code under
+// test, as the real program is.
 class CursorServiceDouble : public QObject, protected QDBusContext
 {
     Q_OBJECT

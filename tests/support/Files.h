@@ -1,15 +1,13 @@
 #pragma once
-// Files and values of tests: whole files written and read, bundle folders,
-// the settings file of a domain, and values compared with their types.
+// Files and values of tests: whole files written and read, bundle folders, the settings file of a domain, and
+// values compared with their types.
 
 #include "PropertyList.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
-#include <QString>
 #include <QTest>
-#include <QVariant>
 
 namespace testsupport {
 
@@ -28,9 +26,8 @@ inline QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A bundle folder at PATH: Contents/Info.plist naming IDENTIFIER (left out
-// when empty) and EXECUTABLE, and an empty executable file at
-// Contents/Linux/<executable>. False when anything could not be made.
+// A bundle folder at PATH: Contents/Info.plist naming IDENTIFIER (left out when empty) and EXECUTABLE, and an
+// empty executable file at Contents/Linux/<executable>. False when anything could not be made.
 inline bool makeBundle(const QString &path, const QString &identifier, const QString &executable = u"Quillvane"_s)
 {
     QVariantMap info{{u"CFBundleExecutable"_s, executable}};

@@ -1,10 +1,9 @@
 #pragma once
 
-// A desktop portal of the test's own: the real portal frontend
-// (xdg-desktop-portal) on the test's bus, pointed through a portal file at a
-// global shortcuts backend that this process serves. The backend plays the
-// desktop: it binds what it is asked for, or what the "user" picked instead,
-// presses and releases shortcuts, or never answers at all.
+// A desktop portal of the test's own: the real portal frontend (xdg-desktop-portal) on the test's bus, pointed
+// through a portal file at a global shortcuts backend that this process serves. The backend plays the desktop:
+// it binds what it is asked for, or what the "user" picked instead, presses and releases shortcuts, or never
+// answers at all.
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -14,10 +13,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QFileInfo>
-#include <QHash>
-#include <QObject>
 #include <QProcess>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -54,8 +50,8 @@ using Shortcuts = QList<Shortcut>;
 
 inline const QString frontendProgram = QStringLiteral("/usr/libexec/xdg-desktop-portal");
 
-// A session bus configuration without service activation: the bus never
-// starts the system's own portal behind the test's back.
+// A session bus configuration without service activation: the bus never starts the system's own portal behind
+// the test's back.
 inline QString busConfigFile()
 {
     return QStringLiteral(QUILLVANE_SOURCE_DIR "/tests/portal/session-bus.conf");
@@ -200,8 +196,7 @@ private:
     QList<QDBusMessage> m_waiting;
 };
 
-// The backend served from this process and the frontend started for it;
-// both end with this object.
+// The backend served from this process and the frontend started for it; both end with this object.
 class TestPortal
 {
 public:
@@ -209,9 +204,8 @@ public:
 
     ~TestPortal() { stop(); }
 
-    // Serves the backend on the bus at ADDRESS and starts the frontend there.
-    // Without SHORTCUTS the frontend finds no backend: a portal that does
-    // not offer global shortcuts.
+    // Serves the backend on the bus at ADDRESS and starts the frontend there. Without SHORTCUTS the frontend
+    // finds no backend: a portal that does not offer global shortcuts.
     bool start(const QString &address, QString *error, bool shortcuts = true)
     {
         if (!QFileInfo(frontendProgram).isExecutable()) {
@@ -242,8 +236,8 @@ public:
         m_frontend.setStandardOutputFile(QProcess::nullDevice());
         m_frontend.setStandardErrorFile(QProcess::nullDevice());
         m_frontend.start();
-        // The frontend asks the backend for its properties before it takes
-        // its name: the event loop has to run meanwhile.
+        // The frontend asks the backend for its properties before it takes its name: the event loop has to run
+        // meanwhile.
         const bool up = QTest::qWaitFor(
             [&] {
                 return m_frontend.state() != QProcess::NotRunning

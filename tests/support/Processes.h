@@ -1,15 +1,11 @@
 #pragma once
-// Child processes of a test, and processes some other program started: all
-// of them end with the test, stopped ones included.
+// Child processes of a test, and processes some other program started: all of them end with the test, stopped
+// ones included.
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QProcessEnvironment>
-#include <QString>
-#include <QStringList>
 #include <QTest>
 
 #include <memory>
@@ -23,8 +19,7 @@ namespace testsupport {
 
 using namespace Qt::StringLiterals;
 
-// The state letter of a process in /proc/PID/stat (R, S, T, Z ...); 0 when
-// there is no such process.
+// The state letter of a process in /proc/PID/stat (R, S, T, Z ...); 0 when there is no such process.
 inline char processState(pid_t pid)
 {
     QFile stat(u"/proc/%1/stat"_s.arg(pid));
@@ -59,9 +54,8 @@ inline QList<pid_t> processesRunning(const QString &program)
     return found;
 }
 
-// Ends a process that another program started (so it cannot be waited for):
-// lets it go on if stopped, asks it to end, kills it when it does not. True
-// once it is gone.
+// Ends a process that another program started (so it cannot be waited for): lets it go on if stopped, asks it
+// to end, kills it when it does not. True once it is gone.
 inline bool endForeignProcess(pid_t pid)
 {
     for (const int signal : {SIGTERM, SIGKILL}) {
@@ -82,8 +76,7 @@ struct Run
     QString output;        // standard output and standard error, merged
 };
 
-// The test's own environment with the given variables set (an empty value
-// removes the variable).
+// The test's own environment with the given variables set (an empty value removes the variable).
 inline QProcessEnvironment environmentWith(const QList<std::pair<QString, QString>> &variables)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -102,8 +95,8 @@ class Children
 public:
     ~Children() { endAll(); }
 
-    // Starts PROGRAM; its standard error goes to the test's own unless
-    // CAPTURE, then both channels stay readable on the returned process.
+    // Starts PROGRAM; its standard error goes to the test's own unless CAPTURE, then both channels stay
+    // readable on the returned process.
     QProcess *start(const QString &program, const QStringList &arguments = {},
                     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(),
                     bool capture = false)

@@ -1,21 +1,15 @@
 #pragma once
-// An X server of the test's own (Xvfb), its screens kept in files in XWD
-// format. The server draws the pointer into those files itself, so they show
-// what a user would see, pointer included; screenshots never do.
+// An X server of the test's own (Xvfb), its screens kept in files in XWD format. The server draws the pointer
+// into those files itself, so they show what a user would see, pointer included; screenshots never do.
 
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QList>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QtEndian>
 
-#include <xcb/xcb.h>
 
-#include <cstdlib>
-#include <memory>
 
 namespace testsupport {
 
@@ -26,8 +20,8 @@ class PrivateXServer
 public:
     ~PrivateXServer() { stop(); }
 
-    // SCREENS screens of GEOMETRY with a black root window, so that only the
-    // pointer has colour; on a display number the server picks.
+    // SCREENS screens of GEOMETRY with a black root window, so that only the pointer has colour; on a display
+    // number the server picks.
     bool start(QString *error, int screens = 1, const QString &geometry = u"640x480x24"_s)
     {
         QStringList arguments{u"-displayfd"_s, u"1"_s, u"-fbdir"_s, m_dir.path(), u"-nolisten"_s, u"tcp"_s, u"-br"_s};
@@ -66,16 +60,15 @@ public:
         m_server.waitForFinished(5000);
     }
 
-    // The pixels of SCREEN that have one of COLOURS (0xRRGGBB); -1 when the
-    // screen file cannot be read.
+    // The pixels of SCREEN that have one of COLOURS (0xRRGGBB); -1 when the screen file cannot be read.
     int countPixels(const QList<quint32> &colours, int screen = 0) const
     {
         QFile file(screenFile(screen));
         if (!file.open(QIODevice::ReadOnly))
             return -1;
         const QByteArray data = file.readAll();
-        // The XWD header: 25 big-endian 32-bit fields, then the window name,
-        // then ncolors colour entries of 12 bytes, then the pixels.
+        // The XWD header: 25 big-endian 32-bit fields, then the window name, then ncolors colour entries of 12
+        // bytes, then the pixels.
         if (data.size() < 100)
             return -1;
         const auto field = [&data](int index) { return qFromBigEndian<quint32>(data.constData() + 4 * index); };

@@ -1,15 +1,12 @@
 #pragma once
-// Another X client, as the user at the keyboard and mouse or another program
-// would be: types and clicks with XTest, holds key grabs of its own, reads
-// and resets the lock state and the modifier map, finds a program's window
-// and reads what the screen shows.
+// Another X client, as the user at the keyboard and mouse or another program would be: types and clicks with
+// XTest, holds key grabs of its own, reads and resets the lock state and the modifier map, finds a program's
+// window and reads what the screen shows.
 
 #include "KeyCodeTable.h"
 
 #include <QImage>
-#include <QList>
 #include <QRect>
-#include <QString>
 
 #include <xcb/xcb.h>
 // xkb.h names a struct member "explicit".
@@ -55,8 +52,8 @@ public:
     xcb_window_t root(int screen = 0) const { return m_roots.value(screen); }
     void sync() const { std::free(xcb_get_input_focus_reply(c(), xcb_get_input_focus(c()), nullptr)); }
 
-    // The arrow of the cursor font in the two colours above, on every screen;
-    // the server takes it back when this client leaves.
+    // The arrow of the cursor font in the two colours above, on every screen; the server takes it back when
+    // this client leaves.
     void giveRootACursor()
     {
         constexpr quint16 leftPointer = 68; // its mask is the next glyph
@@ -93,8 +90,7 @@ public:
         button(buttonNumber, false);
     }
 
-    // The server takes the event DELAY milliseconds later (and any later
-    // request of this client).
+    // The server takes the event DELAY milliseconds later (and any later request of this client).
     void key(quint8 keyCode, bool press, quint32 delay = 0)
     {
         xcb_test_fake_input(c(), press ? XCB_KEY_PRESS : XCB_KEY_RELEASE, keyCode, delay, XCB_NONE, 0, 0, 0);
@@ -113,8 +109,8 @@ public:
         }
         return keys;
     }
-    // Holds the modifiers, presses and releases the X key KEYCODE (held
-    // RELEASEDELAY ms), lets go of the modifiers.
+    // Holds the modifiers, presses and releases the X key KEYCODE (held RELEASEDELAY ms), lets go of the
+    // modifiers.
     void typeX(quint8 keyCode, quint32 carbonModifiers = 0, quint32 releaseDelay = 0)
     {
         const QList<quint8> modifiers = modifierKeys(carbonModifiers);
@@ -184,8 +180,7 @@ public:
     {
         ungrabKey(*x11::KeyCodeTable::xKeyCode(virtualKeyCode), x11::KeyCodeTable::xModifiers(carbonModifiers));
     }
-    // Whether another client holds the combination: probes with a grab of
-    // its own that it lets go at once.
+    // Whether another client holds the combination: probes with a grab of its own that it lets go at once.
     bool hotKeyIsHeldElsewhere(qint32 virtualKeyCode, quint32 carbonModifiers)
     {
         if (!grabHotKey(virtualKeyCode, carbonModifiers))
@@ -250,8 +245,7 @@ public:
         return moved;
     }
 
-    // The window that has the keyboard focus; none while the focus follows
-    // the pointer or is nowhere.
+    // The window that has the keyboard focus; none while the focus follows the pointer or is nowhere.
     xcb_window_t focusWindow() const
     {
         const XReply<xcb_get_input_focus_reply_t> reply(
@@ -275,8 +269,8 @@ public:
             return 0;
         return *static_cast<const quint32 *>(xcb_get_property_value(property.get()));
     }
-    // The viewable top-level window of process PID (without a window
-    // manager, a direct child of the root); none if it has none.
+    // The viewable top-level window of process PID (without a window manager, a direct child of the root); none
+    // if it has none.
     xcb_window_t windowOf(qint64 pid) const
     {
         const XReply<xcb_query_tree_reply_t> tree(xcb_query_tree_reply(c(), xcb_query_tree(c(), root()), nullptr),
