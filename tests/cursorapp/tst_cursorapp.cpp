@@ -21,8 +21,7 @@ namespace {
 
 constexpr qint32 kK = 40, kControlOption = 0x1800;
 
-// Keeps to the contract (a hide of a hidden pointer does nothing) and records every change it made: H hidden, S
-// shown.
+// Keeps to the contract (hiding a hidden pointer does nothing); records every change: H hidden, S shown.
 struct RecordingHider : AbstractPointerHider
 {
     bool isHidden() const override { return hidden; }
@@ -128,8 +127,7 @@ void TestCursorApp::visibility()
     QCOMPARE(said, announced);
 }
 
-// Never for zero, a negative time, NaN and beyond a timer's range; else to the nearest millisecond, at least
-// one.
+// Never for zero, a negative time, NaN and beyond a timer's range; else to the nearest ms, at least one.
 void TestCursorApp::idleInterval()
 {
     const std::pair<float, qint64> cases[] = {{0.0f, -1}, {-5.0f, -1}, {std::numeric_limits<float>::quiet_NaN(), -1},

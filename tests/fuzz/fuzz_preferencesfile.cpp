@@ -98,8 +98,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     } else {
         FUZZ_CHECK(!probe.isValid(), QStringLiteral("an unusable file gave a value"));
         FUZZ_CHECK(!QFileInfo::exists(path), QStringLiteral("an unusable file stayed in place"));
-        FUZZ_CHECK(std::any_of(aside.cbegin(), aside.cend(),
-                               [&](const QString &name) { return readBytes(directory + QLatin1Char('/') + name) == input; }),
+        const auto holdsInput = [&](const QString &name) { return readBytes(directory + u'/' + name) == input; };
+        FUZZ_CHECK(std::any_of(aside.cbegin(), aside.cend(), holdsInput),
                    QStringLiteral("the file moved aside differs from the original"));
     }
 

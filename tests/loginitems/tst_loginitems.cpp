@@ -107,8 +107,7 @@ void tst_LoginItems::init()
 }
 
 // The four functions over a list in memory: "list before | call bundle | list after, or the answer". A list is
-// labels (see target()); '*' marks a hidden item, "new" one the call appended; "!create" etc. make the list
-// fail.
+// labels (see target()); '*' marks a hidden item, "new" one the call appended; "!create" etc. make the list fail.
 void tst_LoginItems::functions_data()
 {
     QTest::addColumn<QString>("change");
@@ -227,8 +226,7 @@ void tst_LoginItems::hostileEntriesAreLeftAlone_data()
 
 // Beside an entry that does not resolve, entries that take our file name and a file that is no entry, our
 // bundle is added hidden in a valid entry that replaces the enabled one of a copy; added again, it stays;
-// removed, it goes; every other entry stays exactly as it was. An entry of ours that the user turned off is our
-// item.
+// removed, it goes; every other entry stays exactly as it was. An entry of ours turned off is our item.
 void tst_LoginItems::hostileEntriesAreLeftAlone()
 {
     QFETCH(QByteArray, entry);

@@ -73,7 +73,8 @@ inline bool nameHasOwner(const QString &name, const QDBusConnection &bus = QDBus
 }
 
 // The process that owns NAME, if any.
-inline std::optional<pid_t> nameOwnerPid(const QString &name, const QDBusConnection &bus = QDBusConnection::sessionBus())
+inline std::optional<pid_t> nameOwnerPid(const QString &name,
+                                         const QDBusConnection &bus = QDBusConnection::sessionBus())
 {
     const QDBusReply<uint> pid = bus.interface()->servicePid(name);
     return pid.isValid() ? std::optional<pid_t>(pid_t(pid.value())) : std::nullopt;

@@ -65,7 +65,8 @@ public:
     }
     qint32 deliver(quint32 kind, quint32 idNumber, quint32 signature = systemhotkeys::osTypeFromString(u"PTHk")) const
     {
-        return deliver(systemhotkeys::HotKeyEvent(systemhotkeys::kEventClassKeyboard, kind, systemhotkeys::HotKeyID{signature, idNumber}));
+        using namespace systemhotkeys;
+        return deliver(HotKeyEvent(kEventClassKeyboard, kind, HotKeyID{signature, idNumber}));
     }
 
     std::optional<Entry> entry(systemhotkeys::HotKeyRef ref) const
@@ -128,8 +129,7 @@ private:
     hotkeys::NotificationCenter::ObserverToken m_token;
 };
 
-// The login items of a test: plain entries in memory, with switches that make the list fail the way a real one
-// can.
+// The login items of a test: entries in memory, with switches that make the list fail as a real one can.
 struct LoginItemsDouble
 {
     struct Entry

@@ -236,8 +236,7 @@ public:
         m_frontend.setStandardOutputFile(QProcess::nullDevice());
         m_frontend.setStandardErrorFile(QProcess::nullDevice());
         m_frontend.start();
-        // The frontend asks the backend for its properties before it takes its name: the event loop has to run
-        // meanwhile.
+        // The frontend asks the backend for its properties before it takes its name: the event loop must run.
         const bool up = QTest::qWaitFor(
             [&] {
                 return m_frontend.state() != QProcess::NotRunning

@@ -109,8 +109,7 @@ public:
         }
         return keys;
     }
-    // Holds the modifiers, presses and releases the X key KEYCODE (held RELEASEDELAY ms), lets go of the
-    // modifiers.
+    // Holds the modifiers, taps the X key KEYCODE (held RELEASEDELAY ms), lets go of the modifiers.
     void typeX(quint8 keyCode, quint32 carbonModifiers = 0, quint32 releaseDelay = 0)
     {
         const QList<quint8> modifiers = modifierKeys(carbonModifiers);
