@@ -126,37 +126,6 @@ public:
     {
         typeX(*x11::KeyCodeTable::xKeyCode(virtualKeyCode), carbonModifiers, releaseDelay);
     }
-    // The key that types KEYSYM without Shift on the server's keyboard map.
-    quint8 keyCodeFor(xcb_keysym_t keysym) const
-    {
-        const xcb_setup_t *setup = xcb_get_setup(c());
-        const int count = setup->max_keycode - setup->min_keycode + 1;
-        const XReply<xcb_get_keyboard_mapping_reply_t> map(
-            xcb_get_keyboard_mapping_reply(c(), xcb_get_keyboard_mapping(c(), setup->min_keycode, quint8(count)),
-                                           nullptr),
-            &std::free);
-        if (!map)
-            return 0;
-        const xcb_keysym_t *keysyms = xcb_get_keyboard_mapping_keysyms(map.get());
-        for (int i = 0; i < count; ++i) {
-            if (keysyms[i * map->keysyms_per_keycode] == keysym)
-                return quint8(setup->min_keycode + i);
-        }
-        return 0;
-    }
-    // Presses the keys in order and lets go of them in reverse.
-    void chord(const QList<xcb_keysym_t> &keysyms)
-    {
-        QList<quint8> keys;
-        for (const xcb_keysym_t keysym : keysyms)
-            keys << keyCodeFor(keysym);
-        for (const quint8 keyCode : std::as_const(keys))
-            key(keyCode, true);
-        for (auto it = keys.crbegin(); it != keys.crend(); ++it)
-            key(*it, false);
-        sync();
-    }
-
     // False when the server refuses (another client holds it).
     bool grabKey(quint8 keyCode, quint16 xModifiers)
     {
