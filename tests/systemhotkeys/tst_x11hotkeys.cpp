@@ -9,7 +9,6 @@
 #include "X11HotKeyEventSource.h"
 
 #include <QSignalSpy>
-#include <QTest>
 
 using namespace Qt::StringLiterals;
 using namespace testsupport;
@@ -18,12 +17,22 @@ using x11::KeyCodeTable;
 
 namespace {
 
-constexpr quint8 kKeyK = 45, kCapsLockKey = 66, kNumLockKey = 77, kScrollLockKey = 78; // X key codes
-constexpr quint16 kMod2 = 0x10, kMod3 = 0x20, kMod5 = 0x80;
+constexpr quint8 kKeyK = 45, kNumLockKey = 77, kScrollLockKey = 78; // X key codes
+constexpr quint16 kLock = KeyCodeTable::XLock, kMod4 = KeyCodeTable::XMod4, kMod2 = 0x10, kMod3 = 0x20, kMod5 = 0x80;
 constexpr int kMod3Row = 5, kMod5Row = 7;
 const PTKeyCombo kCommandK(40, 0x100);
-// Control Shift F12: with Control and Option, F-keys switch virtual terminals.
-const PTKeyCombo kFenceCombo(111, 0x1200);
+const PTKeyCombo kFenceCombo(111, 0x1200); // Control Shift F12: Control Option F-keys switch terminals
+
+// support candidate: hot key NAME on COMBO that calls hotKeyPressed() of TARGET
+std::shared_ptr<PTHotKey> makeHotKey(const QString &name, const PTKeyCombo &combo, QObject *target = nullptr)
+{
+    auto hotKey = std::make_shared<PTHotKey>();
+    hotKey->setName(name);
+    hotKey->setKeyCombo(combo);
+    hotKey->setTarget(target);
+    hotKey->setAction("hotKeyPressed");
+    return hotKey;
+}
 
 } // namespace
 
@@ -41,29 +50,25 @@ private:
 
     std::shared_ptr<PTHotKey> registered(const PTKeyCombo &combo)
     {
-        auto hotKey = std::make_shared<PTHotKey>();
-        hotKey->setName(u"%1 %2"_s.arg(combo.keyCode()).arg(combo.modifiers()));
-        hotKey->setKeyCombo(combo);
-        hotKey->setTarget(&target);
-        hotKey->setAction("hotKeyPressed");
+        const auto hotKey = makeHotKey(u"%1 %2"_s.arg(combo.keyCode()).arg(combo.modifiers()), combo, &target);
         return center->registerHotKey(hotKey) ? hotKey : nullptr;
     }
 
-    // Once the fence typed now has fired, every event typed before has been dispatched.
-    bool fenceArrives()
+    // How often KEY has fired once the fence typed now has, when everything
+    // typed before has been dispatched; -1 if the fence does not fire.
+    int presses(const std::shared_ptr<PTHotKey> &key)
     {
         const int before = target.count(fence.get());
         user.type(kFenceCombo.keyCode(), quint32(kFenceCombo.modifiers()));
-        return QTest::qWaitFor([&] { return target.count(fence.get()) == before + 1; });
+        return QTest::qWaitFor([&] { return target.count(fence.get()) > before; }) ? target.count(key.get()) : -1;
     }
 
-    // How many of the eight Caps, Num and Scroll Lock variants of Command K
-    // another client cannot grab.
+    // How many of the eight lock variants of Command K another client cannot grab.
     int variantsHeld()
     {
         int held = 0;
         for (int i = 0; i < 8; ++i) {
-            const quint16 variant = KeyCodeTable::XMod4 | (i & 1 ? KeyCodeTable::XLock : 0) | (i & 2 ? kMod2 : 0) | (i & 4 ? kMod3 : 0);
+            const quint16 variant = kMod4 | (i & 1 ? kLock : 0) | (i & 2 ? kMod2 : 0) | (i & 4 ? kMod3 : 0);
             held += !user.grabKey(kKeyK, variant);
             user.ungrabKey(kKeyK, variant); // only ever this client's own
         }
@@ -109,38 +114,29 @@ private Q_SLOTS:
         QTest::newRow("F13 combination on F13") << PTKeyCombo(105, 0x100) << 191;
     }
 
-    // A press fires once, its release nothing; the same key with other
-    // modifiers is another hot key.
+    // A press fires once, its release nothing; other modifiers make another hot key.
     void firesOncePerPress()
     {
         QFETCH(PTKeyCombo, combo);
         QFETCH(int, typedKey);
         const PTKeyCombo withControl(combo.keyCode(), combo.modifiers() ^ 0x1000);
         const auto key = registered(combo), other = registered(withControl);
-        QVERIFY(key && other);
-        QVERIFY(!registered(combo)); // the same combination twice
-
+        QVERIFY(key && other && !registered(combo)); // not the same combination twice
         user.typeX(quint8(typedKey), quint32(combo.modifiers()));
         user.typeX(quint8(typedKey), quint32(withControl.modifiers()));
         user.typeX(quint8(typedKey), quint32(combo.modifiers()));
-        QVERIFY(fenceArrives());
-        QCOMPARE(target.count(key.get()), 2);
+        QCOMPARE(presses(key), 2);
         QCOMPARE(target.count(other.get()), 1);
     }
 
     void everyLockVariant_data()
     {
         QTest::addColumn<quint16>("heldElsewhere");
-        QTest::addColumn<QList<quint8>>("lockKeys");
-        QTest::addColumn<quint8>("locked");
-        QTest::newRow("plain combination held; Caps Lock on")
-            << quint16(0) << QList<quint8>{kCapsLockKey} << quint8(KeyCodeTable::XLock);
-        QTest::newRow("Caps and Num Lock variant held; Num Lock on")
-            << quint16(KeyCodeTable::XLock | kMod2) << QList<quint8>{kNumLockKey} << quint8(kMod2);
-        QTest::newRow("Scroll Lock variant held; Scroll Lock on")
-            << kMod3 << QList<quint8>{kScrollLockKey} << quint8(kMod3);
-        QTest::newRow("all three held; all three on") << quint16(KeyCodeTable::XLock | kMod2 | kMod3)
-            << QList<quint8>{kCapsLockKey, kNumLockKey, kScrollLockKey} << quint8(KeyCodeTable::XLock | kMod2 | kMod3);
+        QTest::addColumn<quint16>("locked");
+        QTest::newRow("plain combination held; Caps Lock on") << quint16(0) << kLock;
+        QTest::newRow("Caps and Num Lock variant held; Num Lock on") << quint16(kLock | kMod2) << kMod2;
+        QTest::newRow("Scroll Lock variant held; Scroll Lock on") << kMod3 << kMod3;
+        QTest::newRow("all three held; all on") << quint16(kLock | kMod2 | kMod3) << quint16(kLock | kMod2 | kMod3);
     }
 
     // Grabbed with every combination of the locks, so that it fires whatever
@@ -148,81 +144,54 @@ private Q_SLOTS:
     void everyLockVariant()
     {
         QFETCH(quint16, heldElsewhere);
-        QFETCH(QList<quint8>, lockKeys);
-        QFETCH(quint8, locked);
-        QVERIFY(user.grabKey(kKeyK, KeyCodeTable::XMod4 | heldElsewhere));
+        QFETCH(quint16, locked);
+        QVERIFY(user.grabKey(kKeyK, kMod4 | heldElsewhere));
         QCOMPARE(source->registerHotKey(40, 0x100, {}).status, systemhotkeys::eventHotKeyExistsErr);
-        user.ungrabKey(kKeyK, KeyCodeTable::XMod4 | heldElsewhere);
+        user.ungrabKey(kKeyK, kMod4 | heldElsewhere);
         QCOMPARE(variantsHeld(), 0);
-
         const auto key = registered(kCommandK);
-        QVERIFY(key);
         QCOMPARE(variantsHeld(), 8);
-        for (const quint8 lockKey : lockKeys)
-            user.typeX(lockKey);
-        QCOMPARE(user.lockedModifiers(), locked);
+        xcb_xkb_latch_lock_state(user.c(), XCB_XKB_ID_USE_CORE_KBD, locked, locked, 0, 0, 0, 0, 0);
         user.typeX(kKeyK, KeyCodeTable::CommandKey);
-        QVERIFY(fenceArrives());
-        QCOMPARE(target.count(key.get()), 1);
-
+        QCOMPARE(presses(key), 1);
         center->unregisterHotKey(key);
         QCOMPARE(variantsHeld(), 0);
         QVERIFY(center->registerHotKey(key));
     }
 
-    void heldKeyIsOnePress()
-    {
-        const auto [delay, interval] = user.repeatTiming();
-        if (!delay)
-            QSKIP("keys do not repeat on this X server");
-        QVERIFY(source->hasDetectableAutoRepeat());
-        const auto key = registered(kCommandK);
-        QVERIFY(key);
-        // The server repeats the key several times before it takes the release.
-        user.typeX(kKeyK, KeyCodeTable::CommandKey, delay + 4 * interval);
-        QVERIFY(fenceArrives());
-        QCOMPARE(target.count(key.get()), 1);
-    }
-
     // Num Lock moves from Mod2 to Mod5: the grabs follow the new modifier.
+    // The key is held there: one press, however often the server repeats it.
     void grabsFollowModifierMapChange()
     {
+        const auto [delay, interval] = user.repeatTiming();
+        QVERIFY(delay && source->hasDetectableAutoRepeat());
         const auto key = registered(kCommandK);
-        QVERIFY(key);
         QSignalSpy renewed(source.get(), &X11HotKeyEventSource::grabsRenewed);
         QVERIFY(user.setModifierMap(XUser::movedKey(scrollLockMap, kNumLockKey, kMod5Row)));
         QVERIFY(renewed.wait());
         user.typeX(kNumLockKey);
         QCOMPARE(user.lockedModifiers(), quint8(kMod5));
-        user.typeX(kKeyK, KeyCodeTable::CommandKey);
-        QVERIFY(fenceArrives());
-        QCOMPARE(target.count(key.get()), 1);
+        user.typeX(kKeyK, KeyCodeTable::CommandKey, delay + 4 * interval);
+        QCOMPARE(presses(key), 1);
         center->unregisterHotKey(key);
         QCOMPARE(variantsHeld(), 0); // the old Mod2 variants too
     }
 
+    // Without a server, or once it is gone, registrations fail.
     void withoutServerEveryRegistrationFails()
     {
-        const QByteArray display = qgetenv("DISPLAY");
-        qunsetenv("DISPLAY");
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^No X display"_s));
-        X11HotKeyEventSource offline;
-        qputenv("DISPLAY", display);
+        X11HotKeyEventSource offline(":65535");
         QCOMPARE(offline.registerHotKey(40, 0x100, {}).status, systemhotkeys::eventInternalErr);
-
         PrivateXServer server;
         QString error;
         QVERIFY2(server.start(&error), qPrintable(error));
         X11HotKeyEventSource doomed(server.display().toLatin1());
         QCOMPARE(doomed.registerHotKey(40, 0x100, {}).status, systemhotkeys::noErr);
-        QSignalSpy lost(&doomed, &X11HotKeyEventSource::connectionLost);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(u"^Lost the connection to the X server"_s));
         server.stop();
-        QVERIFY(lost.wait());
+        QTRY_VERIFY(!doomed.isConnected());
         QCOMPARE(doomed.registerHotKey(41, 0x100, {}).status, systemhotkeys::eventInternalErr);
-        QVERIFY(!doomed.isConnected());
-        QCoreApplication::processEvents();
-        QCOMPARE(lost.size(), 1);
     }
 };
 
