@@ -1,5 +1,4 @@
-// The hot key library without its widgets, over the hot key source double;
-// in a bundle, for the key names.
+// The hot key library without its widgets, over the hot key source double; in a bundle, for the key names.
 
 #include "Doubles.h"
 #include "Files.h"
@@ -61,10 +60,9 @@ private Q_SLOTS:
         target.onPress = nullptr;
     }
 
-    // Runs first, before the key names are in place: looked for at each
-    // display until they are found, then kept. Every key of a full-size ANSI
-    // or ISO keyboard has one, and in words one that a screen reader can say;
-    // the host's translation gives them in German.
+    // Runs first, before the key names are in place: looked for at each display until they are found, then
+    // kept. Every key of a full-size ANSI or ISO keyboard has one, and in words one that a screen reader can
+    // say; the host's translation gives them in German.
     void keyNames()
     {
         const QString names = QCoreApplication::applicationDirPath() + u"/../Resources/PTKeyCodes.plist"_s;
@@ -197,8 +195,8 @@ private Q_SLOTS:
         QVERIFY(!source->handler);
     }
 
-    // What the center does with each event it is handed; programming errors
-    // are reported with the line they stand for and answered "not handled".
+    // What the center does with each event it is handed; programming errors are reported with the line they
+    // stand for and answered "not handled".
     void dispatch()
     {
         const auto failing = registered(u"failing"_s, kShiftF1);
@@ -293,9 +291,8 @@ private Q_SLOTS:
         QCOMPARE(calls, (QStringList{u"first"_s, u"first"_s, u"new"_s}));
     }
 
-    // The unshifted character at a key's position. The current translator is
-    // made anew once the server's layout changes, the active one of two
-    // included; those handed out before keep theirs.
+    // The unshifted character at a key's position. The current translator is made anew once the server's layout
+    // changes, the active one of two included; those handed out before keep theirs.
     void translators()
     {
         XUser user; // keeps the server from resetting between the steps

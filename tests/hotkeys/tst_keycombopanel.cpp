@@ -1,5 +1,5 @@
-// The recording widgets on the offscreen platform: the key broadcaster, and
-// the recording panel with the shared hot key center on the shared X server.
+// The recording widgets on the offscreen platform: the key broadcaster, and the recording panel with the shared
+// hot key center on the shared X server.
 
 #include "Doubles.h"
 
@@ -44,8 +44,8 @@ std::shared_ptr<PTHotKey> makeHotKey(const QString &name, const PTKeyCombo &comb
 
 } // namespace
 
-// Notes the hot key's combination when the panel tells it, if the hot key is
-// registered by then (unless cleared) and the window hidden.
+// Notes the hot key's combination when the panel tells it, if the hot key is registered by then (unless
+// cleared) and the window hidden.
 class Delegate : public QObject
 {
     Q_OBJECT
@@ -122,8 +122,8 @@ private Q_SLOTS:
         QCOMPARE(recorder.combos, posted);
     }
 
-    // Keys that would trigger a shortcut, work a dialog or move the focus are
-    // only recorded, and the broadcaster keeps the focus in its window.
+    // Keys that would trigger a shortcut, work a dialog or move the focus are only recorded, and the
+    // broadcaster keeps the focus in its window.
     void broadcasterInAWindow()
     {
         QDialog dialog;
@@ -163,8 +163,8 @@ private Q_SLOTS:
         QTest::newRow("Escape with Control recorded") << u"Ctrl+Esc okButton"_s << PTKeyCombo(53, 0x1000) << true;
     }
 
-    // One panel for every row: each sheet starts from its hot key, in the
-    // same window, whatever the sheet before recorded.
+    // One panel for every row: each sheet starts from its hot key, in the same window, whatever the sheet
+    // before recorded.
     void sheet()
     {
         QFETCH(QString, steps);
@@ -224,8 +224,8 @@ private Q_SLOTS:
         QCOMPARE(PTHotKeyCenter::sharedCenter()->hotKeyForName(hotKey->name()) == hotKey, applied == kPressed);
     }
 
-    // The sheet ends unconfirmed, letting go of the hot key; the next sheet
-    // gets a new window, and a delegate without the method is logged.
+    // The sheet ends unconfirmed, letting go of the hot key; the next sheet gets a new window, and a delegate
+    // without the method is logged.
     void sheetOnAWindowThatGoesAway()
     {
         PTKeyComboPanel panel;

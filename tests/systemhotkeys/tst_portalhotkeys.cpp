@@ -1,6 +1,5 @@
-// Hot keys in a Wayland session: the process's hot key center over the
-// desktop portal's global shortcuts, against the real portal frontend on a
-// bus of the test's own with the portal double as the desktop.
+// Hot keys in a Wayland session: the process's hot key center over the desktop portal's global shortcuts,
+// against the real portal frontend on a bus of the test's own with the portal double as the desktop.
 
 #include "Bus.h"
 #include "Doubles.h"
@@ -76,8 +75,8 @@ private Q_SLOTS:
         QCOMPARE(shortcutTrigger(52, 0x1000), QString()); // no key at the code
     }
 
-    // One session for the set, bound again as a whole after every change,
-    // closed after the last hot key; the desktop may bind other triggers.
+    // One session for the set, bound again as a whole after every change, closed after the last hot key; the
+    // desktop may bind other triggers.
     void bindsDispatchesAndRebinds()
     {
         GlobalShortcutsBackend &desktop = portal.backend;

@@ -1,5 +1,5 @@
-// The X11 hot key source against the shared X server, with the hot key
-// center on top and another client typing through XTest.
+// The X11 hot key source against the shared X server, with the hot key center on top and another client typing
+// through XTest.
 
 #include "Doubles.h"
 #include "XServer.h"
@@ -54,8 +54,8 @@ private:
         return center->registerHotKey(hotKey) ? hotKey : nullptr;
     }
 
-    // How often KEY has fired once the fence typed now has, when everything
-    // typed before has been dispatched; -1 if the fence does not fire.
+    // How often KEY has fired once the fence typed now has, when everything typed before has been dispatched;
+    // -1 if the fence does not fire.
     int presses(const std::shared_ptr<PTHotKey> &key)
     {
         const int before = target.count(fence.get());
@@ -139,8 +139,8 @@ private Q_SLOTS:
         QTest::newRow("all three held; all on") << quint16(kLock | kMod2 | kMod3) << quint16(kLock | kMod2 | kMod3);
     }
 
-    // Grabbed with every combination of the locks, so that it fires whatever
-    // locks are on; all of them or none: a refused variant rolls the others back.
+    // Grabbed with every combination of the locks, so that it fires whatever locks are on; all of them or none:
+    // a refused variant rolls the others back.
     void everyLockVariant()
     {
         QFETCH(quint16, heldElsewhere);
@@ -159,8 +159,8 @@ private Q_SLOTS:
         QVERIFY(center->registerHotKey(key));
     }
 
-    // Num Lock moves from Mod2 to Mod5: the grabs follow the new modifier.
-    // The key is held there: one press, however often the server repeats it.
+    // Num Lock moves from Mod2 to Mod5: the grabs follow the new modifier. The key is held there: one press,
+    // however often the server repeats it.
     void grabsFollowModifierMapChange()
     {
         const auto [delay, interval] = user.repeatTiming();
