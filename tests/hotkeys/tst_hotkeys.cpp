@@ -68,7 +68,7 @@ private Q_SLOTS:
         const QString names = QCoreApplication::applicationDirPath() + u"/../Resources/PTKeyCodes.plist"_s;
         QFile::remove(names);
         QCOMPARE(kControlOptionK.description(), u"⌥^28"_s);
-        QVERIFY(QFile::copy(QUILLVANE_SOURCE_DIR "/resources/PTKeyCodes.plist"_L1, names));
+        QVERIFY(writeFile(names, readFile(QUILLVANE_SOURCE_DIR "/resources/PTKeyCodes.plist"_L1)));
         QCOMPARE(kControlOptionK.description(), u"⌥^K"_s);
         QVERIFY(QFile::remove(names));
         const QVariantMap kept = PTKeyCombo::_keyCodesDictionary().value_or(QVariantMap());
