@@ -22,17 +22,6 @@ const PTKeyCombo kControlOptionK(40, 0x1800), kCommandA(0, 0x100), kShiftF1(122,
 const PTKeyCombo kRefused(12, 0x100); // the source double refuses it
 const quint32 kSignature = 0x5054486B; // PTHk
 
-// support candidate: hot key NAME on COMBO that calls hotKeyPressed() of TARGET
-std::shared_ptr<PTHotKey> makeHotKey(const QString &name, const PTKeyCombo &combo, QObject *target = nullptr)
-{
-    auto hotKey = std::make_shared<PTHotKey>();
-    hotKey->setName(name);
-    hotKey->setKeyCombo(combo);
-    hotKey->setTarget(target);
-    hotKey->setAction("hotKeyPressed");
-    return hotKey;
-}
-
 } // namespace
 
 class TestHotKeys : public QObject

@@ -31,17 +31,6 @@ void step(PTKeyComboPanel &panel, const QString &step)
         QTest::keyClick(static_cast<QWidget *>(nullptr), keys.key(), keys.keyboardModifiers());
 }
 
-// support candidate: hot key NAME on COMBO that calls hotKeyPressed() of TARGET
-std::shared_ptr<PTHotKey> makeHotKey(const QString &name, const PTKeyCombo &combo, QObject *target = nullptr)
-{
-    auto hotKey = std::make_shared<PTHotKey>();
-    hotKey->setName(name);
-    hotKey->setKeyCombo(combo);
-    hotKey->setTarget(target);
-    hotKey->setAction("hotKeyPressed");
-    return hotKey;
-}
-
 } // namespace
 
 // Notes the hot key's combination when the panel tells it, if the hot key is registered by then (unless

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -108,6 +109,17 @@ public:
     QStringList names;
     std::function<void(PTHotKey *)> onPress;
 };
+
+// Hot key NAME on COMBO that calls hotKeyPressed() of TARGET.
+inline std::shared_ptr<PTHotKey> makeHotKey(const QString &name, const PTKeyCombo &combo, QObject *target = nullptr)
+{
+    auto hotKey = std::make_shared<PTHotKey>();
+    hotKey->setName(name);
+    hotKey->setKeyCombo(combo);
+    hotKey->setTarget(target);
+    hotKey->setAction("hotKeyPressed");
+    return hotKey;
+}
 
 // Records every key broadcast of one broadcaster (or of all) while it lives.
 class BroadcastRecorder

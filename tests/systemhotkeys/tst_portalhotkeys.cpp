@@ -21,17 +21,6 @@ namespace {
 
 const PTKeyCombo kControlOptionK(40, 0x1800), kCommandJ(38, 0x100);
 
-// support candidate: hot key NAME on COMBO that calls hotKeyPressed() of TARGET
-std::shared_ptr<PTHotKey> makeHotKey(const QString &name, const PTKeyCombo &combo, QObject *target = nullptr)
-{
-    auto hotKey = std::make_shared<PTHotKey>();
-    hotKey->setName(name);
-    hotKey->setKeyCombo(combo);
-    hotKey->setTarget(target);
-    hotKey->setAction("hotKeyPressed");
-    return hotKey;
-}
-
 } // namespace
 
 class TestPortalHotKeys : public QObject

@@ -23,17 +23,6 @@ constexpr int kMod3Row = 5, kMod5Row = 7;
 const PTKeyCombo kCommandK(40, 0x100);
 const PTKeyCombo kFenceCombo(111, 0x1200); // Control Shift F12: Control Option F-keys switch terminals
 
-// support candidate: hot key NAME on COMBO that calls hotKeyPressed() of TARGET
-std::shared_ptr<PTHotKey> makeHotKey(const QString &name, const PTKeyCombo &combo, QObject *target = nullptr)
-{
-    auto hotKey = std::make_shared<PTHotKey>();
-    hotKey->setName(name);
-    hotKey->setKeyCombo(combo);
-    hotKey->setTarget(target);
-    hotKey->setAction("hotKeyPressed");
-    return hotKey;
-}
-
 } // namespace
 
 class TestX11HotKeys : public QObject
